@@ -1,0 +1,68 @@
+#include "serial/timing.h"
+
+#include <cerrno>
+#include <ctime>
+#include <utility>
+
+namespace tarsa {
+namespace {
+
+MessagePump& Pump() {
+    static MessagePump pump;
+    return pump;
+}
+
+void SleepMs(uint32_t ms) {
+    struct timespec req {
+        static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L
+    };
+    struct timespec rem {};
+    while (nanosleep(&req, &rem) != 0 && errno == EINTR) req = rem;
+}
+
+}  // namespace
+
+MessagePump SetMessagePump(MessagePump pump) { return std::exchange(Pump(), std::move(pump)); }
+
+int DelayMs(uint32_t ms) {
+    if (ms < kPumpThresholdMs) {
+        SleepMs(ms);
+        return 0;
+    }
+    uint32_t start = TickMs();
+    for (;;) {
+        uint32_t now = TickMs();
+        if (now < start) start = now;  // the tick wrapped: measure again from here
+        uint32_t elapsed = now - start;
+        if (elapsed >= ms) break;
+        uint32_t remaining = ms - elapsed;
+        if (Pump()) {
+            Pump()(remaining);
+        } else {
+            SleepMs(remaining);
+        }
+    }
+    return 0;
+}
+
+uint32_t TickMs() {
+    struct timespec ts {};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    uint64_t ms = static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
+    return static_cast<uint32_t>(ms);
+}
+
+int32_t UtcOffsetSeconds() {
+    time_t now = time(nullptr);
+    struct tm utc {};
+    gmtime_r(&now, &utc);
+    utc.tm_isdst = 0;
+    time_t asLocal = mktime(&utc);
+    struct tm local {};
+    localtime_r(&now, &local);
+    int32_t offset = static_cast<int32_t>(now - asLocal);
+    if (local.tm_isdst > 0) offset += 3600;
+    return offset;
+}
+
+}  // namespace tarsa
