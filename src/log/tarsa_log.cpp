@@ -44,6 +44,14 @@ bool TarsaLog::SetLevel(uint32_t level) {
 }
 
 int TarsaLog::Write(uint32_t level, const char* tag, const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    int n = WriteV(level, tag, format, args);
+    va_end(args);
+    return n;
+}
+
+int TarsaLog::WriteV(uint32_t level, const char* tag, const char* format, va_list args) {
     if (level > level_) return 0;
     File f(fopen(fileName_.c_str(), "ab"));
     if (!f) return 0;
@@ -55,10 +63,7 @@ int TarsaLog::Write(uint32_t level, const char* tag, const char* format, ...) {
                                  lt.tm_min, lt.tm_sec);
 
     int written = fprintf(f.get(), "%s - %s: ", stamp.c_str(), tag ? tag : "");
-    va_list args;
-    va_start(args, format);
-    int body = vfprintf(f.get(), format ? format : "", args);
-    va_end(args);
+    int body = format ? vfprintf(f.get(), format, args) : 0;
     int tail = fprintf(f.get(), "\r\n");
     if (written < 0 || body < 0 || tail < 0) return 0;
     return written + body + tail;

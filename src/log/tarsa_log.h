@@ -10,6 +10,7 @@
 // Single-threaded use only; there is no locking.
 #pragma once
 
+#include <cstdarg>
 #include <cstdint>
 #include <string>
 
@@ -40,6 +41,8 @@ public:
     // characters written, 0 when nothing was written.
     int Write(uint32_t level, const char* tag, const char* format, ...)
         __attribute__((format(printf, 4, 5)));
+    int WriteV(uint32_t level, const char* tag, const char* format, va_list args)
+        __attribute__((format(printf, 4, 0)));
 
     // Current length of the file in bytes, or -(errno) when it cannot be read.
     int32_t Size() const;

@@ -1,0 +1,376 @@
+// TarsaSerial on POSIX terminals (termios).
+//
+// The descriptor is non-blocking; every wait is a poll() in the kernel: a read
+// polls up to 100 ms for its first byte and then takes what is queued, a write
+// polls for room until 10 ms per byte plus 100 ms have passed. Exclusive use
+// is TIOCEXCL (other openers are refused by the kernel) plus an flock() that
+// also holds against privileged openers. Modem-control ioctls that a pseudo-
+// terminal does not support (ENOTTY, EINVAL) are ignored.
+//
+// All system calls of the port live in this file and are retried on EINTR.
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include "log/tarsa_log.h"
+#include "serial/serial_port.h"
+#include "serial/timing.h"
+
+namespace tarsa {
+namespace {
+
+constexpr const char* kClosedTag = "TarsaSerial";
+constexpr int kFirstByteTimeoutMs = 100;
+
+template <typename Call>
+auto RetryEintr(Call call) {
+    decltype(call()) r;
+    do {
+        r = call();
+    } while (r == -1 && errno == EINTR);
+    return r;
+}
+
+void Log(const TarsaSerial& port, uint32_t level, const char* tag, const char* format, ...)
+    __attribute__((format(printf, 4, 5)));
+
+void Log(const TarsaSerial& port, uint32_t level, const char* tag, const char* format, ...) {
+    if (!port.log) return;
+    va_list args;
+    va_start(args, format);
+    port.log->WriteV(level, tag, format, args);
+    va_end(args);
+}
+
+bool SpeedFor(uint32_t baud, speed_t& speed) {
+    struct Pair {
+        uint32_t baud;
+        speed_t speed;
+    };
+    static constexpr Pair kSpeeds[] = {
+        {300, B300},       {600, B600},       {1200, B1200},     {2400, B2400},
+        {4800, B4800},     {9600, B9600},     {19200, B19200},   {38400, B38400},
+        {57600, B57600},   {115200, B115200}, {230400, B230400}, {460800, B460800},
+        {921600, B921600},
+    };
+    for (const Pair& p : kSpeeds) {
+        if (p.baud == baud) {
+            speed = p.speed;
+            return true;
+        }
+    }
+    return false;
+}
+
+int OpenErrorCode(int err) {
+    switch (err) {
+        case ENOENT:
+        case ENODEV:
+        case ENXIO:
+            return kTSErrMissing;
+        case EBUSY:
+        case EWOULDBLOCK:
+            return kTSErrInUse;
+        case EACCES:
+        case EPERM:
+            return kTSErrAccess;
+        default:
+            return -err;
+    }
+}
+
+void SetModemLines(int fd, bool raise) {
+    int lines = TIOCM_DTR | TIOCM_RTS;
+    // Pseudo-terminals and some adapters have no modem lines; that is fine.
+    RetryEintr([&] { return ioctl(fd, raise ? TIOCMBIS : TIOCMBIC, &lines); });
+}
+
+// Waits up to `timeoutMs` for input, then reads what is queued into `dest`.
+// Returns the bytes read (0 on time-out) or -1 with errno set. A hang-up
+// (the device vanished) is reported as EIO.
+ssize_t ReadWithTimeout(int fd, char* dest, size_t capacity, int timeoutMs) {
+    if (capacity == 0) return 0;
+    struct pollfd pfd {
+        fd, POLLIN, 0
+    };
+    int ready = RetryEintr([&] { return poll(&pfd, 1, timeoutMs); });
+    if (ready < 0) return -1;
+    if (ready == 0) return 0;
+    ssize_t n = RetryEintr([&] { return read(fd, dest, capacity); });
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return 0;
+    if (n == 0 && (pfd.revents & (POLLHUP | POLLERR))) {
+        errno = EIO;
+        return -1;
+    }
+    return n;
+}
+
+}  // namespace
+
+void TSDevicePath(const char* portName, char* path, size_t capacity) {
+    if (portName[0] == '/') {
+        snprintf(path, capacity, "%s", portName);
+    } else {
+        snprintf(path, capacity, "/dev/%s", portName);
+    }
+}
+
+int TSOpen(TarsaSerial& port, const char* portName, uint32_t baud) {
+    if (port.handle >= 0) {
+        Log(port, kLogBytes, kClosedTag, "TSOpen found port \"%d\" already open", port.handle);
+        TSClose(port);
+        DelayMs(100);
+    }
+    snprintf(port.name, sizeof port.name, "%s", portName ? portName : "");
+    if (baud == 0) baud = 9600;
+
+    char path[kPortNameSize + 8];
+    TSDevicePath(port.name, path, sizeof path);
+
+    int fd = RetryEintr([&] { return open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC); });
+    if (fd < 0) {
+        int err = errno;
+        Log(port, kLogOutcome, port.name, "TSOpen failed to open comm port (error %d)", err);
+        if (err == EACCES || err == EPERM) {
+            Log(port, kLogOutcome, port.name,
+                "TSOpen: permission denied on %s; add the user to the 'dialout' group "
+                "(sudo usermod -aG dialout $USER) and log in again",
+                path);
+        }
+        return OpenErrorCode(err);
+    }
+    // Refuse the port when another program holds it, and keep others out.
+    if (RetryEintr([&] { return flock(fd, LOCK_EX | LOCK_NB); }) != 0) {
+        int err = errno;
+        close(fd);
+        Log(port, kLogOutcome, port.name, "TSOpen failed to open comm port (error %d)", EBUSY);
+        return OpenErrorCode(err == EWOULDBLOCK ? EBUSY : err);
+    }
+    port.handle = fd;
+    RetryEintr([&] { return ioctl(fd, TIOCEXCL); });
+
+    struct termios tio {};
+    if (RetryEintr([&] { return tcgetattr(fd, &tio); }) != 0) {
+        int err = errno;
+        Log(port, kLogOutcome, port.name, "TSOpen failed to retreive DCB on comm port (error %d)",
+            err);
+        return -err;
+    }
+    speed_t speed;
+    if (!SpeedFor(baud, speed)) {
+        Log(port, kLogOutcome, port.name, "TSOpen failed to apply DCB on comm port (error %d)",
+            EINVAL);
+        return -EINVAL;
+    }
+    port.baud = baud;
+    cfmakeraw(&tio);
+    tio.c_cflag &= ~(CSIZE | PARENB | CSTOPB | CRTSCTS);
+    tio.c_cflag |= CS8 | CLOCAL | CREAD;
+    tio.c_iflag &= ~(IXON | IXOFF | IXANY);
+    tio.c_cc[VMIN] = 0;
+    tio.c_cc[VTIME] = 0;
+    cfsetispeed(&tio, speed);
+    cfsetospeed(&tio, speed);
+    if (RetryEintr([&] { return tcsetattr(fd, TCSANOW, &tio); }) != 0) {
+        int err = errno;
+        Log(port, kLogOutcome, port.name, "TSOpen failed to apply DCB on comm port (error %d)",
+            err);
+        return -err;
+    }
+    SetModemLines(fd, true);
+
+    if (!port.gReadBuffer) {
+        port.ownedBuffer = std::make_unique<char[]>(kReadBufferSize);
+        port.gReadBuffer = port.ownedBuffer.get();
+        port.bufferOwned = true;
+    } else if (port.gReadBuffer != port.ownedBuffer.get()) {
+        port.bufferOwned = false;
+    }
+    memset(port.gReadBuffer, 0, kReadBufferSize);
+    port.dataPending = false;
+
+    Log(port, kLogDetail, port.name, "TSOpen successfully opened and configured comm port at %d baud",
+        static_cast<int>(port.baud));
+    return kTSOk;
+}
+
+int TSClose(TarsaSerial& port) {
+    if (port.handle < 0) return kTSNothing;
+    int fd = port.handle;
+    port.handle = -1;
+    SetModemLines(fd, false);
+    // Clear exclusive mode so that the next opener of this terminal is not
+    // refused by a flag that outlives our descriptor.
+    RetryEintr([&] { return ioctl(fd, TIOCNXCL); });
+    int rc = close(fd);  // never retried: Linux releases the descriptor even on EINTR
+    int err = errno;
+    if (port.bufferOwned) {
+        port.ownedBuffer.reset();
+        port.gReadBuffer = nullptr;
+        port.bufferOwned = false;
+    }
+    if (rc != 0 && err != EINTR) {
+        Log(port, kLogOutcome, port.name, "TSClose failed to close comm port (error %d)", err);
+        return err ? -err : -1;
+    }
+    Log(port, kLogDetail, port.name, "TSClose closed comm port");
+    return kTSOk;
+}
+
+int TSRead(TarsaSerial& port, char* dest, size_t capacity, size_t& outCount) {
+    outCount = 0;
+    if (!port.gReadBuffer) return kTSErrNoBuffer;
+
+    size_t count = 0;
+    size_t held = strnlen(port.gReadBuffer, kReadBufferSize);
+    if (held > 0) {
+        count = held < capacity ? held : capacity;
+        memcpy(dest, port.gReadBuffer, count);
+        if (held > capacity) port.dataPending = true;  // the rest is dropped
+        outCount = count;
+        port.gReadBuffer[0] = '\0';
+        Log(port, kLogBytes, port.name, "TSRead read %d bytes from gReadBuffer",
+            static_cast<int>(count));
+    }
+    if (port.dataPending) {
+        port.dataPending = false;
+        return static_cast<int>(count);
+    }
+    if (port.handle < 0) {
+        Log(port, kLogOutcome, kClosedTag, "TSRead tried to read from a closed port");
+        return kTSErrClosed;
+    }
+    ssize_t n = ReadWithTimeout(port.handle, dest + count, capacity - count, kFirstByteTimeoutMs);
+    if (n < 0) {
+        Log(port, kLogOutcome, port.name, "TSRead ReadFile failed (error %d)", errno);
+        return kTSErrClosed;
+    }
+    count += static_cast<size_t>(n);
+    outCount = count;
+    Log(port, kLogBytes, port.name, "TSRead read %d btyes", static_cast<int>(count));
+    return static_cast<int>(count);
+}
+
+int TSWrite(TarsaSerial& port, const void* bytes, size_t length, size_t& outWritten) {
+    outWritten = 0;
+    if (port.handle < 0) {
+        Log(port, kLogOutcome, kClosedTag, "TSWrite tried to write to a closed port");
+        return kTSErrClosed;
+    }
+    const char* p = static_cast<const char*>(bytes);
+    const uint32_t budgetMs = 10u * static_cast<uint32_t>(length) + 100u;
+    const uint32_t start = TickMs();
+    size_t done = 0;
+    while (done < length) {
+        ssize_t n = RetryEintr([&] { return write(port.handle, p + done, length - done); });
+        if (n > 0) {
+            done += static_cast<size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+            Log(port, kLogOutcome, port.name, "TSWrite WriteFile failed (error %d)", errno);
+            return kTSErrClosed;
+        }
+        uint32_t elapsed = TickMs() - start;
+        if (elapsed >= budgetMs) break;  // write time-out: report what went out
+        struct pollfd pfd {
+            port.handle, POLLOUT, 0
+        };
+        int ready =
+            RetryEintr([&] { return poll(&pfd, 1, static_cast<int>(budgetMs - elapsed)); });
+        if (ready < 0 || (pfd.revents & (POLLERR | POLLHUP))) {
+            Log(port, kLogOutcome, port.name, "TSWrite WriteFile failed (error %d)",
+                ready < 0 ? errno : EIO);
+            return kTSErrClosed;
+        }
+    }
+    outWritten = done;
+    Log(port, kLogBytes, port.name, "TSWrite wrote %d bytes", static_cast<int>(done));
+    return static_cast<int>(done);
+}
+
+int TSFlush(TarsaSerial& port, int mode) {
+    if (mode == 1 && port.handle >= 0) RetryEintr([&] { return tcflush(port.handle, TCIFLUSH); });
+    if (port.gReadBuffer) port.gReadBuffer[0] = '\0';
+    return 0;
+}
+
+int TSWait(TarsaSerial& port, uint32_t timeoutMs, char character) {
+    if (port.handle < 0) {
+        Log(port, kLogOutcome, kClosedTag, "TSWait tried to operate on a closed port");
+        return kTSErrClosed;
+    }
+    if (!port.gReadBuffer) return kTSErrNoBuffer;
+
+    const uint32_t start = TickMs();
+    char* buf = port.gReadBuffer;
+    const size_t keep = kReadBufferSize - 1;
+    size_t held = 0;
+    buf[0] = '\0';
+    int emptyReads = 0;
+    for (;;) {
+        ssize_t n = 0;
+        if (held < keep) {
+            n = ReadWithTimeout(port.handle, buf + held, keep - held, kFirstByteTimeoutMs);
+            if (n < 0) {
+                Log(port, kLogOutcome, port.name, "TSWait ReadFile failed (error %d)", errno);
+                return kTSErrClosed;
+            }
+        } else {
+            DelayMs(kFirstByteTimeoutMs);  // buffer full: nothing more can be kept
+        }
+        uint32_t elapsed = TickMs() - start;
+        if (n > 0) {
+            held += static_cast<size_t>(n);
+            buf[held] = '\0';
+            if (memchr(buf, character, held)) {
+                port.dataPending = true;
+                Log(port, kLogBytes, port.name, "TSWait found '%c' in %d ms", character,
+                    static_cast<int>(elapsed));
+                return static_cast<unsigned char>(character);
+            }
+        }
+        // A device that keeps talking without ever sending the character must
+        // not stretch the wait, so the time-out is checked after every read.
+        if (elapsed > timeoutMs) {
+            Log(port, kLogBytes, port.name, "TSWait read %d bytes, but never found '%c' in %d ms",
+                static_cast<int>(held), character, static_cast<int>(elapsed));
+            return kTSNothing;
+        }
+        if (n == 0 && ++emptyReads >= 6 && timeoutMs > 400) DelayMs(200);
+    }
+}
+
+int TSHostBaud(TarsaSerial& port, uint32_t baud) {
+    if (baud == port.baud) return kTSNothing;
+    if (port.name[0] == '\0') return kTSErrNoName;
+    struct termios tio {};
+    speed_t speed;
+    int err = 0;
+    if (!SpeedFor(baud, speed)) {
+        err = EINVAL;
+    } else if (RetryEintr([&] { return tcgetattr(port.handle, &tio); }) != 0) {
+        err = errno;
+    } else {
+        cfsetispeed(&tio, speed);
+        cfsetospeed(&tio, speed);
+        if (RetryEintr([&] { return tcsetattr(port.handle, TCSANOW, &tio); }) != 0) err = errno;
+    }
+    if (err != 0) {
+        Log(port, kLogOutcome, port.name, "TSHostBaud failed to apply new baud rate \"%d\" (error %d)",
+            static_cast<int>(baud), err);
+        return -err;
+    }
+    port.baud = baud;
+    return kTSOk;
+}
+
+}  // namespace tarsa
