@@ -1,0 +1,191 @@
+// The serial port on the slave side of a real pseudo-terminal; the test plays
+// the device on the master side.
+#include "serial/serial_port.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+#include "log/tarsa_log.h"
+#include "support/pty_pair.h"
+
+namespace tarsa {
+namespace {
+
+class SerialPortTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(pty_.ok());
+        port_.log = &log_;
+    }
+    void TearDown() override { TSClose(port_); }
+
+    void Open(uint32_t baud = 9600) {
+        ASSERT_EQ(TSOpen(port_, pty_.SlavePath().c_str(), baud), kTSOk);
+    }
+    std::string Read(size_t capacity = 2048) {
+        std::string buf(capacity, '\0');
+        size_t count = 99;
+        int rc = TSRead(port_, buf.data(), capacity, count);
+        EXPECT_GE(rc, 0);
+        EXPECT_EQ(static_cast<size_t>(rc < 0 ? 0 : rc), count);
+        buf.resize(count);
+        return buf;
+    }
+
+    test::PtyPair pty_;
+    TarsaLog log_{"/dev/null", 40, false};
+    TarsaSerial port_;
+};
+
+TEST_F(SerialPortTest, OpenErrorsMapToMissingAndInUse) {
+    EXPECT_EQ(TSOpen(port_, "/dev/tarsa-no-such-port", 9600), kTSErrMissing);
+    EXPECT_EQ(TSClose(port_), kTSNothing) << "a port whose open failed is closed";
+
+    Open();
+    TarsaSerial second;
+    EXPECT_EQ(TSOpen(second, pty_.SlavePath().c_str(), 9600), kTSErrInUse);
+    EXPECT_EQ(second.handle, -1);
+
+    EXPECT_EQ(TSClose(port_), kTSOk);
+    EXPECT_EQ(TSOpen(second, pty_.SlavePath().c_str(), 9600), kTSOk)
+        << "closing releases the port for the next program";
+    TSClose(second);
+}
+
+TEST_F(SerialPortTest, BaudZeroOpensAt9600AndHostBaudChangesTheLine) {
+    Open(0);
+    EXPECT_EQ(port_.baud, 9600u);
+    EXPECT_EQ(pty_.SlaveSpeed(), static_cast<speed_t>(B9600));
+
+    EXPECT_EQ(TSHostBaud(port_, 9600), kTSNothing);
+    EXPECT_EQ(TSHostBaud(port_, 38400), kTSOk);
+    EXPECT_EQ(port_.baud, 38400u);
+    EXPECT_EQ(pty_.SlaveSpeed(), static_cast<speed_t>(B38400));
+
+    EXPECT_EQ(TSHostBaud(port_, 12345), -EINVAL);
+    EXPECT_EQ(port_.baud, 38400u) << "a refused rate leaves the current one";
+
+    TarsaSerial unnamed;
+    EXPECT_EQ(TSHostBaud(unnamed, 19200), kTSErrNoName);
+}
+
+TEST_F(SerialPortTest, BareNamesAreLookedUpUnderDev) {
+    char path[80];
+    TSDevicePath("ttyUSB0", path, sizeof path);
+    EXPECT_STREQ(path, "/dev/ttyUSB0");
+    TSDevicePath("/dev/pts/3", path, sizeof path);
+    EXPECT_STREQ(path, "/dev/pts/3");
+
+    std::string bare = pty_.SlavePath().substr(strlen("/dev/"));
+    ASSERT_EQ(TSOpen(port_, bare.c_str(), 9600), kTSOk);
+    EXPECT_STREQ(port_.name, bare.c_str()) << "the name is kept as given: it is the log tag";
+}
+
+TEST_F(SerialPortTest, WriteReachesTheDeviceAndReadReturnsWhatArrived) {
+    Open();
+    size_t written = 0;
+    EXPECT_EQ(TSWrite(port_, "get -ver\r", 9, written), 9);
+    EXPECT_EQ(written, 9u);
+    EXPECT_EQ(pty_.Drain(), "get -ver\r");
+
+    pty_.Send("\rTalox 2.29\r>");
+    EXPECT_EQ(Read(), "\rTalox 2.29\r>");
+    EXPECT_EQ(Read(), "") << "a silent line gives 0 bytes after the first-byte time-out";
+}
+
+TEST_F(SerialPortTest, WaitFindsTheCharacterAndTheNextReadReturnsOnlyTheBuffer) {
+    Open();
+    pty_.Send("\rOK\r>");
+    EXPECT_EQ(TSWait(port_, 1000, '>'), '>');
+    EXPECT_TRUE(port_.dataPending);
+    pty_.Send("late");
+    EXPECT_EQ(Read(), "\rOK\r>") << "data pending: no port read after a successful wait";
+    EXPECT_FALSE(port_.dataPending);
+    EXPECT_EQ(Read(), "late");
+}
+
+TEST_F(SerialPortTest, WaitTimeoutLeavesBytesForTheNextRead) {
+    Open();
+    pty_.Send("abc");
+    EXPECT_EQ(TSWait(port_, 150, '>'), 0);
+    EXPECT_FALSE(port_.dataPending);
+    pty_.Send("def");
+    EXPECT_EQ(Read(), "abcdef");
+}
+
+TEST_F(SerialPortTest, WaitWithZeroTimeoutReturnsAfterOneEmptyRead) {
+    Open();
+    EXPECT_EQ(TSWait(port_, 0, '>'), 0);
+    pty_.Send("x>");
+    EXPECT_EQ(TSWait(port_, 0, '>'), '>') << "a character in the first chunk is still found";
+}
+
+TEST_F(SerialPortTest, ReadSmallerThanTheBufferReturnsExactlyCapacityAndDropsTheRest) {
+    Open();
+    pty_.Send("hello world>");
+    ASSERT_EQ(TSWait(port_, 1000, '>'), '>');
+    EXPECT_EQ(Read(5), "hello");
+    EXPECT_EQ(Read(), "") << "the rest of the buffered text was discarded";
+}
+
+TEST_F(SerialPortTest, FlushDiscardsBufferedAndQueuedInput) {
+    Open();
+    pty_.Send("stale>");
+    ASSERT_EQ(TSWait(port_, 0, '!'), 0);  // "stale>" now sits in gReadBuffer
+    pty_.Send("queued");
+    usleep(20000);
+    EXPECT_EQ(TSFlush(port_, 1), 0);
+    EXPECT_EQ(Read(), "");
+}
+
+TEST_F(SerialPortTest, ClosedPortRefusesEveryOperation) {
+    size_t n = 0;
+    char buf[8];
+    EXPECT_EQ(TSRead(port_, buf, sizeof buf, n), kTSErrNoBuffer);
+    EXPECT_EQ(TSWrite(port_, "x", 1, n), kTSErrClosed);
+    EXPECT_EQ(TSWait(port_, 10, '>'), kTSErrClosed);
+
+    Open();
+    EXPECT_EQ(TSClose(port_), kTSOk);
+    EXPECT_EQ(port_.gReadBuffer, nullptr) << "the owned buffer is freed on close";
+    EXPECT_EQ(TSClose(port_), kTSNothing);
+}
+
+TEST_F(SerialPortTest, LentBufferSurvivesCloseAndIsReused) {
+    char lent[kReadBufferSize];
+    port_.gReadBuffer = lent;
+    Open();
+    EXPECT_FALSE(port_.bufferOwned);
+    EXPECT_EQ(TSClose(port_), kTSOk);
+    EXPECT_EQ(port_.gReadBuffer, lent);
+    size_t n = 0;
+    char buf[8];
+    EXPECT_EQ(TSRead(port_, buf, sizeof buf, n), kTSErrClosed);
+}
+
+TEST_F(SerialPortTest, VanishedDeviceGivesAnErrorNotAHang) {
+    Open();
+    pty_.CloseMaster();
+    size_t n = 0;
+    char buf[64];
+    EXPECT_EQ(TSRead(port_, buf, sizeof buf, n), kTSErrClosed);
+    EXPECT_EQ(TSWait(port_, 5000, '>'), kTSErrClosed);
+}
+
+TEST_F(SerialPortTest, ReopeningAnOpenPortClosesItFirst) {
+    Open();
+    int first = port_.handle;
+    Open(19200);
+    EXPECT_GE(port_.handle, 0);
+    EXPECT_EQ(port_.baud, 19200u);
+    (void)first;
+    TarsaSerial other;
+    EXPECT_EQ(TSOpen(other, pty_.SlavePath().c_str(), 9600), kTSErrInUse)
+        << "the reopened port is still held exclusively";
+}
+
+}  // namespace
+}  // namespace tarsa
