@@ -214,26 +214,6 @@ TEST(SetInstrumentIdentity, ClearsEverythingLeftFromAnEarlierIdentity) {
     SetInstrumentIdentity(kTypeTalox, 229, nullptr);  // must not crash
 }
 
-TEST(SetInstrumentIdentity, TaloxGetsTheUpdateParametersItsWorkflowUses) {
-    InstrumentIdentity identity;
-    SetInstrumentIdentity(kTypeTalox, 229, &identity);
-    EXPECT_EQ(identity.saveSettings, 1);
-    EXPECT_EQ(identity.eraseData, 1);
-    EXPECT_EQ(identity.checkBattery, 1);
-    EXPECT_EQ(identity.needsLogin, 0);
-    EXPECT_EQ(identity.setClock, 1);
-    EXPECT_EQ(identity.postInit, 1);
-    EXPECT_EQ(identity.calibrationReminder, 0);
-    EXPECT_EQ(identity.restartDelayMs, 6000u);
-    EXPECT_EQ(identity.flashStart, 0x1100u);
-    EXPECT_EQ(identity.flashEnd, 0xF9FFu);
-    EXPECT_EQ(identity.extendedAddressing, 0);
-    EXPECT_EQ(identity.infoStart, 0x1000u);
-    EXPECT_EQ(identity.infoSegments, 2u);
-    EXPECT_EQ(identity.infoSegmentSize, 128u);
-    EXPECT_EQ(identity.loaderBaud, 9600u);
-}
-
 struct MapCase {
     int type;
     uint32_t flashStart;
@@ -248,6 +228,7 @@ struct MapCase {
 
 TEST(SetInstrumentIdentity, MemoryMapsOfRepresentativeTypes) {
     const MapCase cases[] = {
+        {kTypeTalox, 0x1100, 0xF9FF, 0, 0x1000, 2, 128, 9600, 6000},
         {kTypeHandra, 0x2100, 0x1FF00, 1, 0x1000, 3, 64, 57600, 2000},
         {kTypeHygra8, 0x2100, 0x1FF00, 1, 0x1000, 3, 64, 57600, 14000},
         {kTypeHygraVx, 0x5C00, 0x3BFFF, 1, 0x1800, 3, 128, 57600, 9500},
@@ -411,20 +392,6 @@ TEST(InstrumentTexts, OutOfRangeCodesGiveTheUnknownRow) {
     EXPECT_STREQ(InstrumentMatchWord(kTypeEndMarker), "END");
     EXPECT_STREQ(InstrumentVersionFinderPath(kTypeTalox), "/versionfinder/Talox-Firmware.html");
     EXPECT_STREQ(InstrumentVersionFinderPath(kTypeFennik), "");
-}
-
-TEST(InstrumentTexts, EveryRowFitsItsIdentityFields) {
-    for (int type = 0; type <= kTypeEndMarker; ++type) {
-        SCOPED_TRACE(type);
-        const std::string word = InstrumentMatchWord(type);
-        for (char c : word) EXPECT_FALSE(c >= 'a' && c <= 'z');
-        EXPECT_LT(std::strlen(InstrumentDisplayName(type)), kDisplayNameSize);
-        InstrumentIdentity identity;
-        SetInstrumentIdentity(type, 0, &identity);
-        if (type <= kLastInstrumentType) {
-            EXPECT_STREQ(identity.displayName, InstrumentDisplayName(type));
-        }
-    }
 }
 
 TEST(IsDataLoggerType, OnlyTheLoggers) {

@@ -72,13 +72,6 @@ TEST(InstrumentSettings, CuttingOneFieldLeavesItsNeighboursAlone) {
     EXPECT_EQ(std::string(settings.sn), Pattern(15));
 }
 
-TEST(InstrumentSettings, EmptyValueClearsTheField) {
-    InstrumentSettings settings;
-    SetText(settings.config, "12345");
-    EXPECT_EQ(SetText(settings.config, ""), 0u);
-    EXPECT_STREQ(settings.config, "");
-}
-
 TEST(InstrumentSettings, ClearResetsFlagsTypeNumbersAndEveryText) {
     InstrumentSettings settings;
     std::memset(static_cast<void*>(&settings), 0x77, sizeof settings);
@@ -113,14 +106,10 @@ TEST(SettingsFlags, EveryBitOfTheWordHasExactlyOneName) {
     EXPECT_EQ(kSetTau, kSetHadj);
 }
 
-TEST(RecordSet, StartsEmptyWithoutArray) {
+TEST(RecordSet, StartsEmptyAndAllocatesZeroedRecords) {
     RecordSet set;
     EXPECT_EQ(set.count, 0);
     EXPECT_EQ(set.records, nullptr);
-}
-
-TEST(RecordSet, AllocatesZeroedRecords) {
-    RecordSet set;
     ASSERT_EQ(AllocateRecords(set, 3), kRecordsAllocated);
     ASSERT_NE(set.records, nullptr);
     EXPECT_EQ(set.count, 3);
