@@ -1,0 +1,81 @@
+// Simulated serial devices on pseudo-terminals, for tests and for tarsa-sim.
+//
+// Start() opens a pty pair and runs a device model on its master side in a
+// transport thread; the program under test opens PortPath() like a serial
+// port. The fault switches change how the device treats the next command
+// (silence, echo, rejection, slow or garbled answers, scripted answers) and
+// Vanish() pulls the cable. The simulator shares no code with the host's
+// protocol layers: the devices follow their own reading of the protocols.
+//
+// Every member function is thread-safe. The simulator does not interpret the
+// host's termios settings other than the line speed (see SetBaudCheck and
+// SetWireTime).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace tarsa::sim {
+
+struct DeviceConfig {                     // identity and behaviour of a simulated device
+    std::string identity = "Talox 2.29";  // what "get -ver" answers
+    int appBaud = 9600;                   // line speed of the application firmware
+    // Only bytes sent at the device's own line speed are understood; at any
+    // other host speed the device hears noise and the host reads noise.
+    bool checkBaud = true;
+    // Bytes take their time on the wire at the host's line speed (10 bits each).
+    bool wireTime = false;
+};
+
+struct Reply {  // one scripted answer to the next command
+    enum class Kind { Normal, Silent, Reject, Echo, BarePrompt, Raw };
+    Kind kind = Kind::Normal;
+    std::string text;
+
+    static Reply Normal();                            // answer as the model would
+    static Reply Silent();                            // answer nothing
+    static Reply Reject(std::string text = "ERROR");  // "\r" + text + "\r>"
+    static Reply Echo();                              // send the command back, then "\r>"
+    static Reply BarePrompt();                        // "\r\r>": an empty answer
+    static Reply Raw(std::string bytes);              // exactly these bytes
+};
+
+class Simulator {
+  public:
+    // Opens a pty pair and starts the transport thread with the named model
+    // (lower-case catalogue match word, e.g. "talox"). Null on failure.
+    static std::unique_ptr<Simulator> Start(const std::string& device, DeviceConfig config = {});
+    ~Simulator();  // stops the thread, closes the pty
+
+    Simulator(const Simulator&) = delete;
+    Simulator& operator=(const Simulator&) = delete;
+
+    const std::string& PortPath() const;  // slave path, e.g. "/dev/pts/5"
+
+    // Fault switches, take effect for the next command:
+    void SetSilent(bool on);           // ignore every command
+    void SetEcho(bool on);             // echo every command back (a relay)
+    void SetReject(std::string text);  // answer every command with "\r"+text+"\r>"; empty = off
+    void SetAnswerDelayMs(int ms);     // device work time before an answer starts
+    void SetGarble(bool on);           // corrupt bytes of every answer
+    void SetBaudCheck(bool on);        // see DeviceConfig::checkBaud
+    void SetWireTime(bool on);         // see DeviceConfig::wireTime
+    void ScriptReplies(std::vector<Reply> replies);  // the next N commands, then normal
+
+    std::string Received() const;  // every byte the host has sent so far
+    int CommandCount() const;      // commands the device has taken (see sim/README.md)
+    void Vanish();                 // close the master side now: the cable is pulled
+    void Stop();                   // ends the transport thread; idempotent
+
+    struct Impl;
+
+  private:
+    explicit Simulator(std::unique_ptr<Impl> impl);
+    std::unique_ptr<Impl> impl_;
+};
+
+std::vector<std::string> DeviceNames();  // models this simulator has
+
+}  // namespace tarsa::sim

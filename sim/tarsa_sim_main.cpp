@@ -1,0 +1,129 @@
+// tarsa-sim: runs one simulated device on a pseudo-terminal until SIGINT or
+// SIGTERM. The first line of output is "PORT <slave path>", so that a script
+// or test can read where to connect. All device behaviour lives in the
+// tarsa_sim library; this file only reads options.
+#include <signal.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "sim/simulator.h"
+
+namespace {
+
+void Usage(FILE* out) {
+    std::fprintf(out,
+                 "usage: tarsa-sim --device NAME [--version X.YY] [--silent] [--echo]\n"
+                 "                 [--reject TEXT] [--delay-ms N] [--garble]\n"
+                 "       tarsa-sim --list-devices\n");
+}
+
+int UsageError(const char* what, const char* arg) {
+    std::fprintf(stderr, "tarsa-sim: %s%s\n", what, arg);
+    Usage(stderr);
+    return 2;
+}
+
+bool ParseMs(const char* text, int& ms) {
+    errno = 0;
+    char* end = nullptr;
+    long value = std::strtol(text, &end, 10);
+    if (errno != 0 || end == text || *end != '\0' || value < 0 || value > 600'000) return false;
+    ms = static_cast<int>(value);
+    return true;
+}
+
+// The model word in upper case as a device prints it ("talox" -> "Talox").
+std::string ModelWord(const std::string& device) {
+    std::string word = device;
+    if (!word.empty() && word[0] >= 'a' && word[0] <= 'z')
+        word[0] = static_cast<char>(word[0] - 32);
+    return word;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string device;
+    std::string version;
+    std::string reject;
+    bool silent = false, echo = false, garble = false, list = false;
+    int delayMs = 0;
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        auto value = [&](const char*& out) {
+            if (i + 1 >= argc) return false;
+            out = argv[++i];
+            return true;
+        };
+        const char* v = nullptr;
+        if (arg == "--device") {
+            if (!value(v)) return UsageError("missing value for ", "--device");
+            device = v;
+        } else if (arg == "--version") {
+            if (!value(v)) return UsageError("missing value for ", "--version");
+            version = v;
+            if (version.empty()) return UsageError("empty version", "");
+        } else if (arg == "--reject") {
+            if (!value(v)) return UsageError("missing value for ", "--reject");
+            reject = v;
+        } else if (arg == "--delay-ms") {
+            if (!value(v)) return UsageError("missing value for ", "--delay-ms");
+            if (!ParseMs(v, delayMs)) return UsageError("bad --delay-ms value: ", v);
+        } else if (arg == "--silent") {
+            silent = true;
+        } else if (arg == "--echo") {
+            echo = true;
+        } else if (arg == "--garble") {
+            garble = true;
+        } else if (arg == "--list-devices") {
+            list = true;
+        } else if (arg == "--help" || arg == "-h") {
+            Usage(stdout);
+            return 0;
+        } else {
+            return UsageError("unknown option: ", arg.c_str());
+        }
+    }
+    if (list) {
+        for (const std::string& name : tarsa::sim::DeviceNames()) std::printf("%s\n", name.c_str());
+        return 0;
+    }
+    if (device.empty()) return UsageError("--device is required", "");
+
+    tarsa::sim::DeviceConfig config;
+    if (!version.empty()) config.identity = ModelWord(device) + " " + version;
+
+    // Block the signals before any thread exists so that only sigwait sees them.
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+
+    auto sim = tarsa::sim::Simulator::Start(device, config);
+    if (!sim) {
+        bool known = false;
+        for (const std::string& name : tarsa::sim::DeviceNames()) known = known || name == device;
+        if (!known) return UsageError("unknown device: ", device.c_str());
+        std::fprintf(stderr, "tarsa-sim: could not open a pseudo-terminal\n");
+        return 1;
+    }
+    sim->SetSilent(silent);
+    sim->SetEcho(echo);
+    sim->SetReject(reject);
+    sim->SetAnswerDelayMs(delayMs);
+    sim->SetGarble(garble);
+
+    std::printf("PORT %s\n", sim->PortPath().c_str());
+    std::fflush(stdout);
+
+    int received = 0;
+    while (sigwait(&signals, &received) != 0) {
+    }
+    sim->Stop();
+    return 0;
+}
