@@ -52,7 +52,9 @@ Terrel_Protocol::Terrel_Protocol(TarsaLog* logPtr) : log(logPtr) {
     port.bufferOwned = false;
 }
 
-Terrel_Protocol::~Terrel_Protocol() { TSClose(port); }
+Terrel_Protocol::~Terrel_Protocol() {
+    TSClose(port);
+}
 
 int DeviceOptions(Terrel_Protocol& link, LinkOptions& options, int set) {
     if (set == 0) {
@@ -154,9 +156,9 @@ int DeviceCommand(Terrel_Protocol& link, const char* command, char prompt, uint3
 
 int CheckDeviceName(const char* name) {
     static const char* const kReserved[] = {
-        "ERROR", "Unsupported", "volt", "show", "yes",  "hertz", "time", "dump",   "erase",
-        "login", "logout",      "query", "help", "temp", "scan",  "term", "ping",  "post",
-        "get",   "set",         "teltst", "ack", "nack", "OK",    "boot"};
+        "ERROR", "Unsupported", "volt",   "show", "yes",  "hertz", "time", "dump", "erase",
+        "login", "logout",      "query",  "help", "temp", "scan",  "term", "ping", "post",
+        "get",   "set",         "teltst", "ack",  "nack", "OK",    "boot"};
     if (!name || name[0] == '\0') return kDCNameEmpty;
     if (strlen(name) > kDeviceNameMax) return kDCNameTooLong;
     for (const char* word : kReserved) {

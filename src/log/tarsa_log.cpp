@@ -59,8 +59,8 @@ int TarsaLog::WriteV(uint32_t level, const char* tag, const char* format, va_lis
     time_t now = time(nullptr);
     struct tm lt {};
     localtime_r(&now, &lt);
-    std::string stamp = LogStamp(lt.tm_mday, lt.tm_mon, lt.tm_year + 1900, lt.tm_hour,
-                                 lt.tm_min, lt.tm_sec);
+    std::string stamp =
+        LogStamp(lt.tm_mday, lt.tm_mon, lt.tm_year + 1900, lt.tm_hour, lt.tm_min, lt.tm_sec);
 
     int written = fprintf(f.get(), "%s - %s: ", stamp.c_str(), tag ? tag : "");
     int body = format ? vfprintf(f.get(), format, args) : 0;

@@ -17,13 +17,13 @@
 namespace tarsa {
 
 // Message levels (lower is more important).
-inline constexpr uint32_t kLogOutcome = 1;   // failures, texts shown to the user
-inline constexpr uint32_t kLogProgress = 10; // successful steps
-inline constexpr uint32_t kLogDetail = 30;   // routine details (the program's default)
-inline constexpr uint32_t kLogBytes = 40;    // byte-level serial trace
+inline constexpr uint32_t kLogOutcome = 1;    // failures, texts shown to the user
+inline constexpr uint32_t kLogProgress = 10;  // successful steps
+inline constexpr uint32_t kLogDetail = 30;    // routine details (the program's default)
+inline constexpr uint32_t kLogBytes = 40;     // byte-level serial trace
 
 class TarsaLog {
-public:
+  public:
     // `fileName` null means "error.txt" in the working folder. A level other
     // than 0, 1, 10, 30 or 40 becomes 1. `erase` deletes the file first.
     TarsaLog(const char* fileName, uint32_t level, bool erase);
@@ -52,7 +52,7 @@ public:
     // when the work file cannot be written.
     bool KeepTail(uint32_t count);
 
-private:
+  private:
     std::string fileName_;
     uint32_t level_;
 };

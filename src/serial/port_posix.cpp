@@ -56,10 +56,9 @@ bool SpeedFor(uint32_t baud, speed_t& speed) {
         speed_t speed;
     };
     static constexpr Pair kSpeeds[] = {
-        {300, B300},       {600, B600},       {1200, B1200},     {2400, B2400},
-        {4800, B4800},     {9600, B9600},     {19200, B19200},   {38400, B38400},
-        {57600, B57600},   {115200, B115200}, {230400, B230400}, {460800, B460800},
-        {921600, B921600},
+        {300, B300},       {600, B600},       {1200, B1200},     {2400, B2400},   {4800, B4800},
+        {9600, B9600},     {19200, B19200},   {38400, B38400},   {57600, B57600}, {115200, B115200},
+        {230400, B230400}, {460800, B460800}, {921600, B921600},
     };
     for (const Pair& p : kSpeeds) {
         if (p.baud == baud) {
@@ -197,7 +196,8 @@ int TSOpen(TarsaSerial& port, const char* portName, uint32_t baud) {
     memset(port.gReadBuffer, 0, kReadBufferSize);
     port.dataPending = false;
 
-    Log(port, kLogDetail, port.name, "TSOpen successfully opened and configured comm port at %d baud",
+    Log(port, kLogDetail, port.name,
+        "TSOpen successfully opened and configured comm port at %d baud",
         static_cast<int>(port.baud));
     return kTSOk;
 }
@@ -284,8 +284,7 @@ int TSWrite(TarsaSerial& port, const void* bytes, size_t length, size_t& outWrit
         struct pollfd pfd {
             port.handle, POLLOUT, 0
         };
-        int ready =
-            RetryEintr([&] { return poll(&pfd, 1, static_cast<int>(budgetMs - elapsed)); });
+        int ready = RetryEintr([&] { return poll(&pfd, 1, static_cast<int>(budgetMs - elapsed)); });
         if (ready < 0 || (pfd.revents & (POLLERR | POLLHUP))) {
             Log(port, kLogOutcome, port.name, "TSWrite WriteFile failed (error %d)",
                 ready < 0 ? errno : EIO);
@@ -365,8 +364,9 @@ int TSHostBaud(TarsaSerial& port, uint32_t baud) {
         if (RetryEintr([&] { return tcsetattr(port.handle, TCSANOW, &tio); }) != 0) err = errno;
     }
     if (err != 0) {
-        Log(port, kLogOutcome, port.name, "TSHostBaud failed to apply new baud rate \"%d\" (error %d)",
-            static_cast<int>(baud), err);
+        Log(port, kLogOutcome, port.name,
+            "TSHostBaud failed to apply new baud rate \"%d\" (error %d)", static_cast<int>(baud),
+            err);
         return -err;
     }
     port.baud = baud;

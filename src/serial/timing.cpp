@@ -22,7 +22,9 @@ void SleepMs(uint32_t ms) {
 
 }  // namespace
 
-MessagePump SetMessagePump(MessagePump pump) { return std::exchange(Pump(), std::move(pump)); }
+MessagePump SetMessagePump(MessagePump pump) {
+    return std::exchange(Pump(), std::move(pump));
+}
 
 int DelayMs(uint32_t ms) {
     if (ms < kPumpThresholdMs) {
@@ -48,7 +50,8 @@ int DelayMs(uint32_t ms) {
 uint32_t TickMs() {
     struct timespec ts {};
     clock_gettime(CLOCK_MONOTONIC, &ts);
-    uint64_t ms = static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
+    uint64_t ms =
+        static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
     return static_cast<uint32_t>(ms);
 }
 

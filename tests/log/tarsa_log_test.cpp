@@ -15,7 +15,7 @@ namespace {
 namespace fs = std::filesystem;
 
 class LogFileTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         dir_ = fs::temp_directory_path() /
                ("tarsa_log_" + std::to_string(::getpid()) + "_" +

@@ -15,7 +15,7 @@ namespace tarsa {
 namespace {
 
 class SerialPortTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         ASSERT_TRUE(pty_.ok());
         port_.log = &log_;

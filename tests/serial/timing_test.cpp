@@ -11,11 +11,11 @@ namespace tarsa {
 namespace {
 
 class PumpGuard {
-public:
+  public:
     explicit PumpGuard(MessagePump pump) : previous_(SetMessagePump(std::move(pump))) {}
     ~PumpGuard() { SetMessagePump(std::move(previous_)); }
 
-private:
+  private:
     MessagePump previous_;
 };
 
@@ -54,7 +54,7 @@ TEST(DelayMsTest, PumpThatReturnsEarlyIsCalledAgainForTheRest) {
 }
 
 class TimeZoneGuard {
-public:
+  public:
     explicit TimeZoneGuard(const char* tz) {
         const char* old = getenv("TZ");
         had_ = old != nullptr;
@@ -71,7 +71,7 @@ public:
         tzset();
     }
 
-private:
+  private:
     bool had_ = false;
     std::string old_;
 };

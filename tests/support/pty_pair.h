@@ -13,7 +13,7 @@
 namespace tarsa::test {
 
 class PtyPair {
-public:
+  public:
     PtyPair() {
         master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
         if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) return;
@@ -79,7 +79,7 @@ public:
         master_ = -1;
     }
 
-private:
+  private:
     int master_ = -1;
     int keepSlave_ = -1;
     std::string slavePath_;
