@@ -356,6 +356,41 @@ TEST(TiTxtLoad, LoadReplacesEveryImageField) {
     EXPECT_TRUE(image.loadedFromFile);
 }
 
+TEST(TiTxtLoad, RandomTextNeverGivesMalformedCompactText) {
+    // Random files over the TI-TXT alphabet: each is refused or gives text
+    // that decodes, with no section in the loader's flash or past 20 bits.
+    const std::string alphabet = "@@q0123456789abcdefABCDEF  \n\n\r\tx";
+    uint32_t x = 0x9E3779B9u;
+    auto next = [&x] {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        return x;
+    };
+    int accepted = 0;
+    for (int round = 0; round < 3000; ++round) {
+        std::string file = "@";
+        size_t size = next() % 120;
+        for (size_t i = 0; i < size; ++i) file += alphabet[next() % alphabet.size()];
+        if (round % 2 == 0) file.insert(next() % file.size(), "\n@FFF0\n");
+        std::string compact;
+        std::array<uint32_t, kVectorCount> vectors;
+        int r = ParseTiTxt(file, compact, vectors);
+        ASSERT_TRUE(r == kImageOk || r == kImageInvalidFile) << file;
+        if (r != kImageOk) continue;
+        ++accepted;
+        if (compact.empty()) continue;
+        std::vector<ImageSection> sections;
+        ASSERT_GE(DecodeImageText(compact, sections), 1) << file;
+        for (const auto& s : sections) {
+            EXPECT_FALSE(s.address >= kLoaderFlashFirst && s.address <= kLoaderFlashLast) << file;
+            EXPECT_FALSE(s.address >= kVectorBase && s.address <= kVectorLast) << file;
+        }
+        for (uint32_t v : vectors) EXPECT_LE(v, 0xFFFFu);
+    }
+    EXPECT_GT(accepted, 10);  // the property was exercised, not only refusals
+}
+
 // ---------------------------------------------------------------------------
 // Identity from the file name
 
