@@ -1,4 +1,5 @@
-// A simulated instrument: its application firmware's text command interface.
+// A simulated instrument: its application firmware's text command interface,
+// its bootstrap loader and its flash.
 //
 // The application firmware reads lines ending in a carriage return (a line
 // feed right after it is ignored) and answers "\r" + text + "\r>". Which
@@ -7,8 +8,21 @@
 // Unknown command words are answered "Unsupported", known words with
 // arguments they do not take "ERROR", an empty line with the bare prompt.
 //
-// The device knows nothing about pty, threads or fault switches; the
-// transport (simulator.cpp) applies those around TakeCommand/Execute.
+// "boot QUAB" makes the application hand over to the loader, which first
+// waits for a host (a carriage return gets "$", "P" gets "#"), then takes
+// framed commands: command letter, payload, ".", four upper-case hex digits of
+// the checksum (46 + letter + payload characters as signed bytes, modulo
+// 65535), carriage return. Answers: "+\r" accepted ("+%d+\r" for "g", a bare
+// "+" for "V"), "-\r" for a bad checksum or a refused operation, "?\r" for an
+// empty line, a line that is not a frame, or an unknown command letter.
+// After "V" (and after a power loss) the device starts again from flash: the
+// application when the reset vector is set and the identity block is found,
+// otherwise the loader, waiting for a host.
+//
+// The device knows nothing about pty, threads or the transport's fault
+// switches; the transport (simulator.cpp) applies those around
+// TakeCommand/Execute. The loader's own faults (a refused block, a power
+// loss) are here because they depend on the loader's state.
 #pragma once
 
 #include <cstddef>
@@ -16,6 +30,7 @@
 #include <string_view>
 
 #include "sim/device_model.h"
+#include "sim/flash.h"
 #include "sim/simulator.h"
 
 namespace tarsa::sim {
@@ -44,6 +59,11 @@ const DeviceKind* FindDeviceKind(std::string_view name);
 // Longest command line the application firmware keeps; longer lines are
 // answered "ERROR" when their carriage return arrives.
 inline constexpr std::size_t kAppLineCapacity = 256;
+// Longest frame the loader keeps: letter, 512 payload characters, "." and four
+// checksum digits. Longer lines are answered "-\r".
+inline constexpr std::size_t kLoaderLineCapacity = 518;
+
+enum class DeviceState { Application, LoaderWaiting, LoaderActive };
 
 // "\r" + text + "\r>": the answer of a device that executed a command.
 Answer Say(std::string_view text);
@@ -57,15 +77,42 @@ class Device : public DeviceModel {
     int LineBaud() const override;
 
     const DeviceConfig& Config() const { return config_; }
+    DeviceState State() const { return state_; }
+    const Flash& Memory() const { return flash_; }
+    int BlocksWritten() const { return blocksWritten_; }
     // What "get -ver" answers now.
     const std::string& Identity() const { return identity_; }
-    void SetIdentity(std::string identity) { identity_ = std::move(identity); }
+    // The running application found a matching integrity word at start-up.
+    bool CodeGood() const { return codeGood_; }
+
+    // Application side of "boot QUAB": hands over to the loader.
+    Answer EnterLoader();
+
+    void SetRefuseWrite(int n) { refuseWriteIn_ = n > 0 ? n : 0; }
+    void SetPowerLossAfterBlocks(int n) { powerLossIn_ = n > 0 ? n : 0; }
+    void SetEraseMs(int ms) { config_.eraseMs = ms > 0 ? ms : 0; }
+    void SetProgramMs(int ms) { config_.programMs = ms > 0 ? ms : 0; }
 
   private:
+    bool TakeLine(std::string& input, std::string& command, std::size_t capacity);
+    Answer ExecuteApplication(const std::string& command);
+    Answer ExecuteFrame(const std::string& frame, uint64_t nowMs);
+    Answer Write(const std::string& payload, uint64_t nowMs);
+    // Starts again from flash after `deafMs`; `toLoader` forces the loader.
+    void Restart(uint64_t nowMs, int deafMs, bool toLoader);
+
     const DeviceKind& kind_;
     DeviceConfig config_;
+    Flash flash_;
+    DeviceState state_ = DeviceState::Application;
     std::string identity_;
+    bool codeGood_ = true;
     bool lineOverflow_ = false;
+    uint64_t deafUntilMs_ = 0;
+    uint32_t address_ = 0;  // where the next "W" block goes
+    int refuseWriteIn_ = 0;
+    int powerLossIn_ = 0;
+    int blocksWritten_ = 0;
 };
 
 }  // namespace tarsa::sim

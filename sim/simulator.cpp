@@ -362,6 +362,49 @@ void Simulator::ScriptReplies(std::vector<Reply> replies) {
                          std::make_move_iterator(replies.end()));
 }
 
+void Simulator::SetRefuseWrite(int n) {
+    std::lock_guard<std::mutex> lock(impl_->mu);
+    impl_->device->SetRefuseWrite(n);
+}
+
+void Simulator::SetPowerLossAfterBlocks(int n) {
+    std::lock_guard<std::mutex> lock(impl_->mu);
+    impl_->device->SetPowerLossAfterBlocks(n);
+}
+
+void Simulator::SetEraseMs(int ms) {
+    std::lock_guard<std::mutex> lock(impl_->mu);
+    impl_->device->SetEraseMs(ms);
+}
+
+void Simulator::SetProgramMs(int ms) {
+    std::lock_guard<std::mutex> lock(impl_->mu);
+    impl_->device->SetProgramMs(ms);
+}
+
+std::vector<uint8_t> Simulator::Flash() const {
+    std::lock_guard<std::mutex> lock(impl_->mu);
+    return impl_->device->Memory().bytes;
+}
+
+std::string Simulator::State() const {
+    std::lock_guard<std::mutex> lock(impl_->mu);
+    switch (impl_->device->State()) {
+        case DeviceState::Application:
+            return "application";
+        case DeviceState::LoaderWaiting:
+            return "loader waiting";
+        case DeviceState::LoaderActive:
+            return "loader";
+    }
+    return {};
+}
+
+int Simulator::BlocksWritten() const {
+    std::lock_guard<std::mutex> lock(impl_->mu);
+    return impl_->device->BlocksWritten();
+}
+
 std::string Simulator::Received() const {
     std::lock_guard<std::mutex> lock(impl_->mu);
     return impl_->received;

@@ -17,6 +17,8 @@
 #include <string>
 #include <vector>
 
+#include "sim/flash.h"
+
 namespace tarsa::sim {
 
 struct DeviceConfig {                     // identity and behaviour of a simulated device
@@ -27,6 +29,19 @@ struct DeviceConfig {                     // identity and behaviour of a simulat
     bool checkBaud = true;
     // Bytes take their time on the wire at the host's line speed (10 bits each).
     bool wireTime = false;
+
+    // The bootstrap loader. Without one, "boot QUAB" answers "TarsaBSL MISSING".
+    bool hasLoader = true;
+    int loaderVersion = 12;  // what "g" reports
+    int loaderBaud = 9600;   // line speed of the loader
+    // The device starts in its loader, waiting for a host, with the main flash
+    // and the vectors erased: an update was interrupted.
+    bool startInLoader = false;
+    FlashMap flash;        // memory map of the flash model
+    int eraseMs = 0;       // work time of one segment erase
+    int programMs = 0;     // work time of one "W" block or the vectors
+    int restartMs = 200;   // after "V": deaf while the application starts
+    int powerOffMs = 200;  // after a simulated power loss: deaf this long
 };
 
 struct Reply {  // one scripted answer to the next command
@@ -63,6 +78,18 @@ class Simulator {
     void SetBaudCheck(bool on);        // see DeviceConfig::checkBaud
     void SetWireTime(bool on);         // see DeviceConfig::wireTime
     void ScriptReplies(std::vector<Reply> replies);  // the next N commands, then normal
+
+    // Loader faults and work times, from the next loader command on:
+    void SetRefuseWrite(int n);           // refuse the n-th "W" from now, once; 0 = off
+    void SetPowerLossAfterBlocks(int n);  // lose power after n more "W" blocks; 0 = off
+    void SetEraseMs(int ms);              // see DeviceConfig::eraseMs
+    void SetProgramMs(int ms);            // see DeviceConfig::programMs
+
+    // The whole flash address space (index = address), information memory included.
+    std::vector<uint8_t> Flash() const;
+    // "application", "loader waiting" (for a host) or "loader" (taking commands).
+    std::string State() const;
+    int BlocksWritten() const;  // "W" blocks the loader has programmed
 
     std::string Received() const;  // every byte the host has sent so far
     int CommandCount() const;      // commands the device has taken (see sim/README.md)

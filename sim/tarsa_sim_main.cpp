@@ -18,6 +18,9 @@ void Usage(FILE* out) {
     std::fprintf(out,
                  "usage: tarsa-sim --device NAME [--version X.YY] [--silent] [--echo]\n"
                  "                 [--reject TEXT] [--delay-ms N] [--garble]\n"
+                 "                 [--in-loader] [--no-loader] [--loader-baud N] [--wire-time]\n"
+                 "                 [--refuse-write N] [--power-loss-after N]\n"
+                 "                 [--erase-ms N] [--program-ms N]\n"
                  "       tarsa-sim --list-devices\n");
 }
 
@@ -27,6 +30,7 @@ int UsageError(const char* what, const char* arg) {
     return 2;
 }
 
+// A non-negative decimal number up to 10 minutes' worth of milliseconds.
 bool ParseMs(const char* text, int& ms) {
     errno = 0;
     char* end = nullptr;
@@ -52,6 +56,8 @@ int main(int argc, char** argv) {
     std::string reject;
     bool silent = false, echo = false, garble = false, list = false;
     int delayMs = 0;
+    tarsa::sim::DeviceConfig config;
+    int refuseWrite = 0, powerLoss = 0;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         auto value = [&](const char*& out) {
@@ -73,6 +79,29 @@ int main(int argc, char** argv) {
         } else if (arg == "--delay-ms") {
             if (!value(v)) return UsageError("missing value for ", "--delay-ms");
             if (!ParseMs(v, delayMs)) return UsageError("bad --delay-ms value: ", v);
+        } else if (arg == "--loader-baud") {
+            if (!value(v)) return UsageError("missing value for ", "--loader-baud");
+            if (!ParseMs(v, config.loaderBaud) || config.loaderBaud < 300) {
+                return UsageError("bad --loader-baud value: ", v);
+            }
+        } else if (arg == "--refuse-write") {
+            if (!value(v) || !ParseMs(v, refuseWrite)) return UsageError("bad --refuse-write", "");
+        } else if (arg == "--power-loss-after") {
+            if (!value(v) || !ParseMs(v, powerLoss)) {
+                return UsageError("bad --power-loss-after", "");
+            }
+        } else if (arg == "--erase-ms") {
+            if (!value(v) || !ParseMs(v, config.eraseMs)) return UsageError("bad --erase-ms", "");
+        } else if (arg == "--program-ms") {
+            if (!value(v) || !ParseMs(v, config.programMs)) {
+                return UsageError("bad --program-ms", "");
+            }
+        } else if (arg == "--in-loader") {
+            config.startInLoader = true;
+        } else if (arg == "--no-loader") {
+            config.hasLoader = false;
+        } else if (arg == "--wire-time") {
+            config.wireTime = true;
         } else if (arg == "--silent") {
             silent = true;
         } else if (arg == "--echo") {
@@ -94,7 +123,6 @@ int main(int argc, char** argv) {
     }
     if (device.empty()) return UsageError("--device is required", "");
 
-    tarsa::sim::DeviceConfig config;
     if (!version.empty()) config.identity = ModelWord(device) + " " + version;
 
     // Block the signals before any thread exists so that only sigwait sees them.
@@ -117,6 +145,8 @@ int main(int argc, char** argv) {
     sim->SetReject(reject);
     sim->SetAnswerDelayMs(delayMs);
     sim->SetGarble(garble);
+    sim->SetRefuseWrite(refuseWrite);
+    sim->SetPowerLossAfterBlocks(powerLoss);
 
     std::printf("PORT %s\n", sim->PortPath().c_str());
     std::fflush(stdout);

@@ -234,6 +234,21 @@ TEST(SimulatorProgram, PrintsPortFirstAndAnswersUntilTerminated) {
     std::fclose(out);
 }
 
+TEST(SimulatorProgram, CanStartTheDeviceInItsLoader) {
+    FILE* out = nullptr;
+    pid_t pid = Spawn({"--device", "talox", "--in-loader"}, out);
+    ASSERT_GT(pid, 0);
+    std::string first = ReadLine(out);
+    ASSERT_EQ(first.rfind("PORT /dev/", 0), 0u) << first;
+    PortClient port;
+    ASSERT_TRUE(port.Open(first.substr(5, first.size() - 6)));
+    ASSERT_TRUE(port.Send("\r"));
+    EXPECT_EQ(port.ReadUntil("$", 2000), "$");
+    ::kill(pid, SIGINT);
+    EXPECT_EQ(WaitExit(pid), 0);
+    std::fclose(out);
+}
+
 TEST(SimulatorProgram, ListsDevicesAndRefusesBadUsage) {
     FILE* out = nullptr;
     pid_t pid = Spawn({"--list-devices"}, out);
@@ -244,6 +259,7 @@ TEST(SimulatorProgram, ListsDevicesAndRefusesBadUsage) {
     for (std::vector<std::string> bad : {std::vector<std::string>{},
                                          {"--device", "nosuch"},
                                          {"--device", "talox", "--delay-ms", "x"},
+                                         {"--device", "talox", "--loader-baud", "12"},
                                          {"--device"},
                                          {"--bogus"}}) {
         pid = Spawn(bad, out);
