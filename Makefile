@@ -5,7 +5,7 @@
 
 # Debian packages the build and the tests need.
 DEB_PACKAGES := g++ cmake make pkg-config libgtest-dev libgmock-dev libbenchmark-dev \
-                clang-format srecord socat
+                clang-format srecord socat libcurl4-openssl-dev libcpp-httplib-dev
 JOBS ?= $(shell nproc)
 SOURCES = $(shell git ls-files '*.cpp' '*.h' 2>/dev/null)
 
