@@ -100,7 +100,7 @@ void CopyText(char* dest, size_t capacity, std::string_view text) {
 // The whole of a small sysfs attribute, control bytes turned into spaces and
 // surrounding blanks removed. Empty when the file is missing or unreadable.
 std::string ReadAttribute(const std::string& path) {
-    int fd = RetryEintr([&] { return open(path.c_str(), O_RDONLY | O_CLOEXEC); });
+    int fd = RetryEintr([&] { return open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC); });
     if (fd < 0) return {};
     char buf[kAttributeLimit];
     size_t held = 0;
