@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "link/logger_connection.h"
 #include "log/tarsa_log.h"
 #include "serial/timing.h"
 
@@ -53,6 +54,10 @@ Terrel_Protocol::Terrel_Protocol(TarsaLog* logPtr) : log(logPtr) {
 }
 
 Terrel_Protocol::~Terrel_Protocol() {
+    if (connection.linkKind != kLinkNone) {
+        options.keepPortOpen = 0;
+        DisconnectDevice(*this, 0);
+    }
     TSClose(port);
 }
 

@@ -7,8 +7,9 @@
 // and rejected tries, never retries an echo (a relay or a broken device
 // repeating what is sent), and logs each outcome with the port name as tag.
 // The radio primitives (QueryCommand, SendWake) and the login line live here
-// too. Opening, identifying and closing a connection build on this object but
-// are not part of this file.
+// too. Opening, identifying and closing a connection (logger_connection.h),
+// the setting commands (logger_commands.h) and the settings as a whole
+// (logger_settings.h) build on this object.
 //
 // Single-threaded: one exchange at a time, on the user-interface thread.
 #pragma once
@@ -18,6 +19,7 @@
 #include <functional>
 #include <memory>
 
+#include "link/logger_record.h"
 #include "serial/serial_port.h"
 
 namespace tarsa {
@@ -28,26 +30,32 @@ inline constexpr int kDCOk = 1;
 inline constexpr int kDCNoBaudChange = -1;      // the device cannot change its baud rate
 inline constexpr int kDCMissingArgument = -10;  // missing argument
 inline constexpr int kDCOutOfRange = -11;       // option out of range; link kind 0
-inline constexpr int kDCNotSupported = -13;     // link kind or firmware not supported
-inline constexpr int kDCNoListener = -20;       // nothing is listening
-inline constexpr int kDCNoAnswer = -21;         // no answer at all in any try
-inline constexpr int kDCLastTrySilent = -22;    // the last try heard nothing
-inline constexpr int kDCRadioConfig = -23;      // the radio modem could not be configured
-inline constexpr int kDCBadAnswer = -30;        // the answer could not be understood
-inline constexpr int kDCEmptyAnswer = -31;      // only carriage return, carriage return, ">"
-inline constexpr int kDCEcho = -32;             // the device or a relay echoed the command
-inline constexpr int kDCRelayActive = -33;      // a relay must be active
-inline constexpr int kDCRejected = -34;         // "ERROR", "Unsupported" or "?"
-inline constexpr int kDCCancelled = -40;        // cancelled through the progress hook
-inline constexpr int kDCNameBadChar = -50;      // space, control character, 127 or 255
-inline constexpr int kDCNameBadSymbol = -51;    // one of ? \ " / < > * | : ; ,
-inline constexpr int kDCNameReserved = -52;     // a reserved command word
-inline constexpr int kDCNameEmpty = -53;        // null or empty name
-inline constexpr int kDCNameTooLong = -54;      // longer than 8 characters
-inline constexpr int kDCNameNonAscii = -56;     // another byte above 127
-inline constexpr int kDCNoBuffer = -60;         // no buffer
-inline constexpr int kDCLoaderAnswered = -80;   // the bootstrap loader answered ("+")
-inline constexpr int kDCLoaderPrompt = -81;     // the loader prompt "$" was heard twice
+inline constexpr int kDCNotWritable = -12;  // this setting cannot be written on this link or device
+inline constexpr int kDCNotSupported = -13;      // link kind or firmware not supported
+inline constexpr int kDCNoListener = -20;        // nothing is listening
+inline constexpr int kDCNoAnswer = -21;          // no answer at all in any try
+inline constexpr int kDCLastTrySilent = -22;     // the last try heard nothing
+inline constexpr int kDCRadioConfig = -23;       // the radio modem could not be configured
+inline constexpr int kDCBadAnswer = -30;         // the answer could not be understood
+inline constexpr int kDCEmptyAnswer = -31;       // only carriage return, carriage return, ">"
+inline constexpr int kDCEcho = -32;              // the device or a relay echoed the command
+inline constexpr int kDCRelayActive = -33;       // a relay must be active
+inline constexpr int kDCRejected = -34;          // "ERROR", "Unsupported" or "?"
+inline constexpr int kDCPartial = -35;           // some of the requested settings failed
+inline constexpr int kDCEmptyName = -36;         // the device returned an empty name answer
+inline constexpr int kDCIdentityMismatch = -37;  // the device is not the one in the record
+inline constexpr int kDCCancelled = -40;         // cancelled through the progress hook
+inline constexpr int kDCNoRadio = -45;           // the logger reports that no radio is fitted
+inline constexpr int kDCNameBadChar = -50;       // space, control character, 127 or 255
+inline constexpr int kDCNameBadSymbol = -51;     // one of ? \ " / < > * | : ; ,
+inline constexpr int kDCNameReserved = -52;      // a reserved command word
+inline constexpr int kDCNameEmpty = -53;         // null or empty name
+inline constexpr int kDCNameTooLong = -54;       // longer than 8 characters
+inline constexpr int kDCNameNonAscii = -56;      // another byte above 127
+inline constexpr int kDCNoBuffer = -60;          // no buffer
+inline constexpr int kDCDataFlash = -65;         // the logger's data memory is broken
+inline constexpr int kDCLoaderAnswered = -80;    // the bootstrap loader answered ("+")
+inline constexpr int kDCLoaderPrompt = -81;      // the loader prompt "$" was heard twice
 
 // Link kinds of a connection.
 inline constexpr uint8_t kLinkNone = 0;
@@ -93,6 +101,8 @@ using LinkTraceSink = std::function<void(const char* text)>;
 
 struct Terrel_Protocol {
     explicit Terrel_Protocol(TarsaLog* log);
+    // Disconnects a connected object (keep-port-open cleared first, so the
+    // port always closes).
     ~Terrel_Protocol();
     Terrel_Protocol(const Terrel_Protocol&) = delete;
     Terrel_Protocol& operator=(const Terrel_Protocol&) = delete;
@@ -100,6 +110,7 @@ struct Terrel_Protocol {
     TarsaSerial port;
     int32_t status = kDCOk;  // kDCNoBuffer when a buffer could not be allocated
     LinkOptions options;
+    LoggerSettings settings;  // identity and settings as last read or written
     ConnectionRequest connection;
     uint32_t tries = 3;
     int32_t resets = 0;
