@@ -164,7 +164,7 @@ void MainWindow::OnTimer(Timer timer) {
     ui_.StopTimer(timer);
     switch (timer) {
         case Timer::Start:
-            if (runUpdate) runUpdate();
+            if (runUpdate) lastResult_ = runUpdate();
             break;
         case Timer::EraseWarn:
             ErrorOK("WARNING: The " + caption_ +
@@ -199,6 +199,26 @@ void MainWindow::OnTimer(Timer timer) {
             break;
         }
     }
+}
+
+void MainWindow::SelectPort(const std::string& portName) {
+    for (size_t i = 0; i < ports_.size(); ++i) {
+        if (ports_[i].portName == portName) {
+            selectedIndex_ = static_cast<int>(i);
+            selectedPortName_ = portName;
+            ui_.SetPortIndex(selectedIndex_);
+            SetStartEnabled(true);
+            return;
+        }
+    }
+    if (ports_.empty()) ui_.ClearPortList();  // drop the "No Comm Ports Found" line
+    if (ports_.size() >= static_cast<size_t>(kPortTableCapacity)) ports_.pop_back();
+    ports_.push_back({portName, portName});
+    selectedIndex_ = static_cast<int>(ports_.size()) - 1;
+    selectedPortName_ = portName;
+    ui_.AppendPort(portName);
+    ui_.SetPortIndex(selectedIndex_);
+    SetStartEnabled(true);
 }
 
 void MainWindow::cbCommPortDropDown() {

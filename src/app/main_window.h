@@ -69,6 +69,12 @@ class MainWindow {
     // A one-shot timer fired.
     void OnTimer(Timer timer);
 
+    // Selects the port the next update opens by its name (a command line
+    // may name a port the list does not show, such as a pseudo-terminal).
+    void SelectPort(const std::string& portName);
+    // The result of the last update run by the start timer (0 before any).
+    int LastResult() const { return lastResult_; }
+
     void cbCommPortDropDown();
     void cbCommPortChange();
     void ForceFindAllCommPortsClick();
@@ -189,6 +195,7 @@ class MainWindow {
     float progressIncrement_ = kCompiledInIncrement;
     float accumulator_ = 0.0f;
     uint32_t imageVersion_ = 229;
+    int lastResult_ = 0;
 };
 
 }  // namespace tarsa::app

@@ -1,138 +1,245 @@
-// tarsa-update: the command-line front end of the firmware updater.
-//
-// This build offers the simulator smoke run: it starts a simulated Talox on a
-// pseudo-terminal, opens it through the real serial layer, asks the device who
-// it is and prints the answer and the path of the diagnostic log. The firmware
-// update itself is not offered yet; options that would start one are refused
-// with a usage error rather than half-done.
-#include <sys/stat.h>
+// tarsa-update: the firmware updater on a command line, for scripts and
+// factory use. It runs the same window logic as the graphical program behind
+// a terminal user interface; see PrintUsage for the commands. Exit status: 0
+// success, 1 the job failed or was cancelled (the message has been printed),
+// 2 usage error.
+#include <signal.h>
+#include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
-#include "link/terrel_protocol.h"
-#include "log/tarsa_log.h"
-#include "serial/serial_port.h"
-#include "sim/simulator.h"
+#include "app/main_window.h"
+#include "app/settings_store.h"
+#include "cli/simulate.h"
+#include "cli/terminal_ui.h"
+#include "serial/port_enum.h"
+#include "serial/timing.h"
 
 namespace {
 
-constexpr const char* kWindowCaption = "Talox Firmware Updater";
 constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 
 void PrintUsage(FILE* out) {
-    fprintf(out,
-            "Usage: tarsa-update --simulate [--data-dir DIR] [--verbose]\n"
-            "       tarsa-update --help | --version\n"
-            "\n"
-            "  --simulate      talk to a simulated Talox on a pseudo-terminal: open it through\n"
-            "                  the serial layer, ask \"get -ver\" and print the answer\n"
-            "  --data-dir DIR  folder of the diagnostic log (default: "
-            "$XDG_DATA_HOME/Corvane/TarsaBSL)\n"
-            "  --verbose       log byte-level serial traces too\n");
+    fprintf(
+        out,
+        "Usage:\n"
+        "  tarsa-update --list-ports\n"
+        "  tarsa-update --port PORT [--yes] [--data-dir DIR] [--rep|--factory]\n"
+        "               [--firmware FILE] [--keep-data] [--new-serial SN] [--verbose]\n"
+        "  tarsa-update --dump-image FILE [--rep --firmware FILE]\n"
+        "  tarsa-update --simulate [--data-dir DIR] [--verbose]\n"
+        "  tarsa-update --help | --version\n"
+        "\n"
+        "  --list-ports      list the serial ports: name, TAB, description\n"
+        "  --port PORT       update the instrument on PORT (/dev/ttyUSB0, ttyUSB0, /dev/pts/3)\n"
+        "  --yes             answer OK to every question\n"
+        "  --data-dir DIR    folder of the log and the settings file\n"
+        "                    (default $XDG_DATA_HOME/Corvane/TarsaBSL)\n"
+        "  --rep             repair mode: --firmware may replace the built-in image\n"
+        "  --factory         factory mode (includes --rep): wrong-device override,\n"
+        "                    --new-serial, no newer-firmware question\n"
+        "  --firmware FILE   TI-TXT firmware file to install (needs --rep or --factory)\n"
+        "  --keep-data       do not erase the stored measurement data\n"
+        "  --new-serial SN   give the instrument a new serial number (needs --factory)\n"
+        "  --verbose         log byte-level serial traces too\n"
+        "  --dump-image FILE write the firmware image that would be installed to FILE\n"
+        "  --simulate        run against a simulated Talox on a pseudo-terminal\n");
 }
 
-// Creates `path` and its parents; true when it exists afterwards.
-bool MakeFolders(const std::string& path) {
-    std::string partial;
-    size_t pos = 0;
-    while (pos != std::string::npos) {
-        pos = path.find('/', pos + 1);
-        partial = path.substr(0, pos);
-        if (!partial.empty() && mkdir(partial.c_str(), 0700) != 0 && errno != EEXIST) return false;
+struct Options {
+    std::string mode;  // list-ports, port, dump-image, simulate
+    std::string port;
+    std::string dataDir;
+    std::string firmware;
+    std::string dumpPath;
+    std::string newSerial;
+    bool yes = false;
+    bool rep = false;
+    bool factory = false;
+    bool keepData = false;
+    bool verbose = false;
+};
+
+// Parses the command line; returns false (after printing why) on a usage error.
+bool Parse(int argc, char** argv, Options& o) {
+    auto setMode = [&](const char* mode) {
+        if (!o.mode.empty()) {
+            fprintf(stderr, "tarsa-update: --%s and --%s cannot be combined\n", o.mode.c_str(),
+                    mode);
+            return false;
+        }
+        o.mode = mode;
+        return true;
+    };
+    for (int i = 1; i < argc; ++i) {
+        std::string_view a = argv[i];
+        auto value = [&](std::string& into) {
+            if (i + 1 >= argc || argv[i + 1][0] == '\0') {
+                fprintf(stderr, "tarsa-update: %s needs a value\n", argv[i]);
+                return false;
+            }
+            into = argv[++i];
+            return true;
+        };
+        bool ok = true;
+        if (a == "--list-ports") {
+            ok = setMode("list-ports");
+        } else if (a == "--port") {
+            ok = setMode("port") && value(o.port);
+        } else if (a == "--dump-image") {
+            ok = setMode("dump-image") && value(o.dumpPath);
+        } else if (a == "--simulate") {
+            ok = setMode("simulate");
+        } else if (a == "--data-dir") {
+            ok = value(o.dataDir);
+        } else if (a == "--firmware") {
+            ok = value(o.firmware);
+        } else if (a == "--new-serial") {
+            ok = value(o.newSerial);
+        } else if (a == "--yes") {
+            o.yes = true;
+        } else if (a == "--rep") {
+            o.rep = true;
+        } else if (a == "--factory") {
+            o.factory = true;
+        } else if (a == "--keep-data") {
+            o.keepData = true;
+        } else if (a == "--verbose") {
+            o.verbose = true;
+        } else {
+            fprintf(stderr, "tarsa-update: unknown option '%s'\n", argv[i]);
+            ok = false;
+        }
+        if (!ok) return false;
     }
-    struct stat st {};
-    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    if (o.mode.empty()) {
+        fprintf(stderr, "tarsa-update: say what to do (--port, --list-ports, ...)\n");
+        return false;
+    }
+    if (!o.firmware.empty() && !o.rep && !o.factory) {
+        fprintf(stderr, "tarsa-update: --firmware needs --rep or --factory\n");
+        return false;
+    }
+    if (!o.newSerial.empty() && !o.factory) {
+        fprintf(stderr, "tarsa-update: --new-serial needs --factory\n");
+        return false;
+    }
+    if (o.newSerial.size() > 15) {
+        fprintf(stderr, "tarsa-update: --new-serial takes at most 15 characters\n");
+        return false;
+    }
+    return true;
 }
 
-std::string DefaultDataDir() {
-    const char* xdg = getenv("XDG_DATA_HOME");
-    if (xdg && xdg[0] == '/') return std::string(xdg) + "/Corvane/TarsaBSL";
-    const char* home = getenv("HOME");
-    return std::string(home && home[0] ? home : ".") + "/.local/share/Corvane/TarsaBSL";
-}
-
-int RunSimulatorSmoke(const std::string& dataDir, bool verbose) {
-    if (!MakeFolders(dataDir)) {
-        fprintf(stderr, "tarsa-update: cannot create the data folder %s: %s\n", dataDir.c_str(),
-                strerror(errno));
-        return kExitFailed;
-    }
-    std::string logPath = dataDir + "/" + kWindowCaption + ".errors.txt";
-    tarsa::TarsaLog log(logPath.c_str(), verbose ? tarsa::kLogBytes : tarsa::kLogDetail, false);
-
-    auto device = tarsa::sim::Simulator::Start("talox");
-    if (!device) {
-        fprintf(stderr,
-                "tarsa-update: could not start the simulated device (no pseudo-terminal)\n");
-        return kExitFailed;
-    }
-    printf("Simulated Talox on %s\n", device->PortPath().c_str());
-
-    tarsa::Terrel_Protocol link(&log);
-    int rc = tarsa::TSOpen(link.port, device->PortPath().c_str(), 9600);
-    if (rc != tarsa::kTSOk) {
-        fprintf(stderr, "tarsa-update: could not open %s (error %d)\n", device->PortPath().c_str(),
-                rc);
-        printf("Log: %s\n", logPath.c_str());
-        return kExitFailed;
-    }
-    char answer[32];
-    int length = sizeof answer;
-    uint32_t elapsed = 0;
-    rc = tarsa::DeviceCommand(link, "get -ver\r", '>', 800, answer, &length, &elapsed);
-    tarsa::TSClose(link.port);
+int ListPorts() {
+    tarsa::TarsaSerial port;
+    tarsa::CommPortEntry entries[tarsa::kCommPortCapacity];
+    size_t count = tarsa::kCommPortCapacity;
+    int rc = tarsa::CommPortEnum(port, entries, &count, false);
     if (rc < 0) {
-        fprintf(stderr, "tarsa-update: the device did not answer \"get -ver\" (error %d)\n", rc);
-        printf("Log: %s\n", logPath.c_str());
+        fprintf(stderr, "tarsa-update: could not list the serial ports (error %d)\n", rc);
         return kExitFailed;
     }
-    // Show the answer without its framing carriage returns and prompt.
-    std::string text(answer, static_cast<size_t>(length));
-    while (!text.empty() && (text.front() == '\r' || text.front() == '\n')) text.erase(0, 1);
-    while (!text.empty() && (text.back() == '>' || text.back() == '\r' || text.back() == '\n'))
-        text.pop_back();
-    printf("Device answered \"get -ver\": %s (%u ms)\n", text.c_str(), elapsed);
-    printf("Log: %s\n", logPath.c_str());
+    for (size_t i = 0; i < count; ++i) printf("%s\t%s\n", entries[i].name, entries[i].description);
     return kExitOk;
+}
+
+int ListForWindow(tarsa::TarsaSerial& port, std::vector<tarsa::app::PortEntry>& out, bool force) {
+    tarsa::CommPortEntry entries[tarsa::kCommPortCapacity];
+    size_t count = tarsa::kCommPortCapacity;
+    int rc = tarsa::CommPortEnum(port, entries, &count, force);
+    if (rc < 0) return rc;
+    for (size_t i = 0; i < count; ++i) out.push_back({entries[i].name, entries[i].description});
+    return static_cast<int>(count);
+}
+
+// The window logic behind a terminal, with the options applied.
+class Session {
+  public:
+    explicit Session(const Options& o)
+        : ui_(stdout, stderr, o.yes, isatty(STDIN_FILENO) != 0, isatty(STDOUT_FILENO) != 0),
+          store_(tarsa::app::UserConfigPath("TarsaBSL.ini")),
+          window_(ui_, store_, Config(), ListForWindow) {
+        tarsa::app::Environment env;
+        if (o.factory) env.arguments.push_back("-factory");
+        if (o.rep) env.arguments.push_back("-rep");
+        env.dataFolder = o.dataDir;
+        window_.FormShow(env);
+        if (o.verbose && window_.Log()) window_.Log()->SetLevel(tarsa::kLogBytes);
+    }
+    static tarsa::app::BuildConfig Config() {
+        tarsa::app::BuildConfig config;
+        config.programVersion = TARSA_VERSION;
+        return config;
+    }
+    tarsa::cli::TerminalUi& Ui() { return ui_; }
+    tarsa::app::MainWindow& Window() { return window_; }
+    // A damaged built-in image ends the program before anything else.
+    bool Healthy() {
+        if (window_.Host().constructorError >= 0) return true;
+        window_.OnTimer(tarsa::app::Timer::ConstructorErrors);
+        return false;
+    }
+
+  private:
+    tarsa::cli::TerminalUi ui_;
+    tarsa::app::IniFileStore store_;
+    tarsa::app::MainWindow window_;
+};
+
+int DumpImage(const Options& o) {
+    Session session(o);
+    if (!session.Healthy()) return kExitFailed;
+    if (!o.firmware.empty() && session.Window().OpenFirmwareFile(o.firmware) < 0)
+        return kExitFailed;
+    if (session.Window().DumpFirmwareImage(o.dumpPath) < 0) return kExitFailed;
+    printf("Wrote %s (%s)\n", o.dumpPath.c_str(), session.Window().Host().image.label.c_str());
+    return kExitOk;
+}
+
+int Update(const Options& o, const std::string& port) {
+    Session session(o);
+    if (!session.Healthy()) return kExitFailed;
+    if (!o.firmware.empty() && session.Window().OpenFirmwareFile(o.firmware) < 0)
+        return kExitFailed;
+    if (!session.Window().runUpdate) {
+        fprintf(stderr,
+                "tarsa-update: this build cannot update instruments yet (the instrument layer is "
+                "missing)\n");
+        return kExitFailed;
+    }
+    (void)port;
+    return kExitFailed;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    bool simulate = false;
-    bool verbose = false;
-    std::string dataDir;
     for (int i = 1; i < argc; ++i) {
-        std::string_view arg = argv[i];
-        if (arg == "--help" || arg == "-h") {
+        if (strcmp(argv[i], "--help") == 0 || strcmp(argv[i], "-h") == 0) {
             PrintUsage(stdout);
             return kExitOk;
-        } else if (arg == "--version") {
+        }
+        if (strcmp(argv[i], "--version") == 0) {
             printf("tarsa-update %s\n", TARSA_VERSION);
             return kExitOk;
-        } else if (arg == "--simulate") {
-            simulate = true;
-        } else if (arg == "--verbose") {
-            verbose = true;
-        } else if (arg == "--data-dir" && i + 1 < argc) {
-            dataDir = argv[++i];
-        } else {
-            fprintf(stderr, "tarsa-update: unknown or incomplete option '%s'\n", argv[i]);
-            PrintUsage(stderr);
-            return kExitUsage;
         }
     }
-    if (!simulate) {
+    Options o;
+    if (!Parse(argc, argv, o)) {
         PrintUsage(stderr);
         return kExitUsage;
     }
-    return RunSimulatorSmoke(dataDir.empty() ? DefaultDataDir() : dataDir, verbose);
+    if (o.mode == "list-ports") return ListPorts();
+    if (o.mode == "dump-image") return DumpImage(o);
+    if (o.mode == "port") return Update(o, o.port);
+    Session session(o);
+    if (!session.Healthy()) return kExitFailed;
+    return tarsa::cli::SimulatorSmoke(session.Window().Log(), session.Window().LogFilePath());
 }
