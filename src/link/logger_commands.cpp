@@ -118,7 +118,7 @@ int Ms(uint32_t ms) {
 
 bool IsCellular(const Terrel_Protocol& link) {
     const LoggerSettings& s = link.settings;
-    return s.typeCode == kTypeTalox && (s.trait & kTraitValid) && (s.trait & kTraitCellular);
+    return s.typeCode == kDevTypeTalox && (s.trait & kTraitValid) && (s.trait & kTraitCellular);
 }
 
 int NameCommand(Terrel_Protocol& link, char* name, int direction) {
@@ -686,7 +686,7 @@ int TraitCommand(Terrel_Protocol& link, uint32_t* trait, int direction) {
                     static_cast<int>(*trait), Ms(ms));
             }
         }
-    } else if (link.settings.typeCode == kTypeBrisen) {
+    } else if (link.settings.typeCode == kDevTypeBrisen) {
         *trait = kTraitValid | kTraitRadio;
         Log(link, kLogDetail, "TraitCommand: set trait to %d for Brisen", static_cast<int>(*trait));
         rc = kDCOk;
@@ -887,7 +887,7 @@ int RmodeCommand(Terrel_Protocol& link, int32_t* mode, int direction) {
     if (!Has(link, kCapRadioMode)) return kNoSuchSetting;
     if (!mode) return kDCMissingArgument;
     if (!ValidDirection(direction)) return kDCOutOfRange;
-    if (link.settings.typeCode == kTypeKel7) {
+    if (link.settings.typeCode == kDevTypeKel7) {
         if (direction == kReadSetting) *mode = kKel7RadioMode;
         Log(link, kLogDetail, "RmodeCommand found an kel7 that is always mode %d", kKel7RadioMode);
         return kDCOk;

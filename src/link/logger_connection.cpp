@@ -49,7 +49,7 @@ bool IsCodeInTable(int code) {
 
 void ClearIdentity(LoggerSettings& s) {
     s.newFirmware = 0;
-    s.typeCode = kTypeUnknown;
+    s.typeCode = kDevTypeUnknown;
     s.versionText[0] = '\0';
     s.versionNumber = 0;
 }
@@ -119,11 +119,11 @@ const DeviceTypeEntry* DeviceTypes(size_t& count) {
 }
 
 int DeviceTypeForWord(const char* upperWord) {
-    if (!upperWord) return kTypeUnknown;
+    if (!upperWord) return kDevTypeUnknown;
     for (const DeviceTypeEntry& e : kDeviceTypes) {
         if (e.word && strcmp(e.word, upperWord) == 0) return e.code;
     }
-    return kTypeUnknown;
+    return kDevTypeUnknown;
 }
 
 const char* DeviceTypeName(int code) {
@@ -135,9 +135,9 @@ const char* DeviceTypeName(int code) {
 
 uint32_t CapabilitiesFor(int typeCode, int32_t v, bool newFirmware) {
     switch (typeCode) {
-        case kTypeTalo:
+        case kDevTypeTalo:
             return newFirmware ? 0x371F : 0x331C;
-        case kTypeTalox: {
+        case kDevTypeTalox: {
             uint32_t mask = 0x7737;
             if (v >= 202) mask |= 0x4000000;
             if (v >= 200) mask |= 0x1000000;
@@ -149,13 +149,13 @@ uint32_t CapabilitiesFor(int typeCode, int32_t v, bool newFirmware) {
             if (v >= 105) mask |= 0x80;
             return mask;
         }
-        case kTypeBrisen: {
+        case kDevTypeBrisen: {
             uint32_t mask = 0x4503;
             if (v >= 109) mask |= 0x20000;
             if (v >= 105) mask |= 0x80;
             return mask;
         }
-        case kTypeTalob:
+        case kDevTypeTalob:
             return v >= 204 ? 0x74BE | 0x40000 : 0x74BE;
         case 8:
             return 0x3007;
@@ -163,7 +163,7 @@ uint32_t CapabilitiesFor(int typeCode, int32_t v, bool newFirmware) {
             return 0x10026;
         case 10:
             return 0x1D3083;
-        case kTypeKel7:
+        case kDevTypeKel7:
             return 0x5E3FFF7;
         case 12:
             return 0x7C3F6F7;
@@ -179,7 +179,7 @@ void DeriveCapabilities(Terrel_Protocol& link) {
 
 int ParseShowCommand(Terrel_Protocol& link, char* nameBuffer) {
     LoggerSettings& s = link.settings;
-    if (s.typeCode != kTypeTalo || s.newFirmware) {
+    if (s.typeCode != kDevTypeTalo || s.newFirmware) {
         Log(link, kLogOutcome,
             "ParseShowCommand doesn't work with devices running \"new\" firmware.");
         return kDCOutOfRange;
@@ -250,7 +250,7 @@ int ParseShowCommand(Terrel_Protocol& link, char* nameBuffer) {
 
 int VerCommand(Terrel_Protocol& link, int noShow) {
     LoggerSettings& s = link.settings;
-    if (s.typeCode == kTypeTalo && !s.newFirmware) return ParseShowCommand(link, nullptr);
+    if (s.typeCode == kDevTypeTalo && !s.newFirmware) return ParseShowCommand(link, nullptr);
 
     const uint32_t start = TickMs();
     const uint32_t wait =
@@ -334,8 +334,8 @@ int VerCommand(Terrel_Protocol& link, int noShow) {
                     continue;
                 }
                 s.newFirmware = 0;
-                s.typeCode = kTypeTalo;
-                link_detail::CopyText(s.typeName, sizeof s.typeName, DeviceTypeName(kTypeTalo));
+                s.typeCode = kDevTypeTalo;
+                link_detail::CopyText(s.typeName, sizeof s.typeName, DeviceTypeName(kDevTypeTalo));
                 Log(link, kLogDetail, "VerCommand found Talo with old firmware (%d ms)",
                     Elapsed(start));
                 if (!noShow) ParseShowCommand(link, nullptr);

@@ -68,13 +68,13 @@ inline constexpr uint32_t kTraitRadio = 0x1;
 inline constexpr uint32_t kTraitCellular = 0x8;
 inline constexpr uint32_t kTraitValid = 0x4000;
 
-// Device type codes.
-inline constexpr int kTypeUnknown = 0;
-inline constexpr int kTypeTalo = 2;
-inline constexpr int kTypeTalox = 3;
-inline constexpr int kTypeBrisen = 4;
-inline constexpr int kTypeTalob = 6;
-inline constexpr int kTypeKel7 = 11;
+// Device type codes of the logger protocol (not the catalogue's instrument codes).
+inline constexpr int kDevTypeUnknown = 0;
+inline constexpr int kDevTypeTalo = 2;
+inline constexpr int kDevTypeTalox = 3;
+inline constexpr int kDevTypeBrisen = 4;
+inline constexpr int kDevTypeTalob = 6;
+inline constexpr int kDevTypeKel7 = 11;
 
 inline constexpr size_t kVersionTextMax = 20;
 

@@ -47,11 +47,11 @@ int BitCount(uint32_t v) {
 }
 
 bool IsOldTalo(const LoggerSettings& s) {
-    return s.typeCode == kTypeTalo && !s.newFirmware;
+    return s.typeCode == kDevTypeTalo && !s.newFirmware;
 }
 
 bool IdentityKnown(const LoggerSettings& s) {
-    return s.typeCode != kTypeUnknown && s.versionText[0] != '\0' && s.versionNumber > 0;
+    return s.typeCode != kDevTypeUnknown && s.versionText[0] != '\0' && s.versionNumber > 0;
 }
 
 int Elapsed(uint32_t start) {
@@ -555,7 +555,7 @@ int MSRadioCommand(Terrel_Protocol& link, int32_t* channel, int32_t* subChannel,
         return rc;
     }
     if (!s.newFirmware) {
-        if (s.typeCode != kTypeTalo) {
+        if (s.typeCode != kDevTypeTalo) {
             *bits = 0;
             return kDCNoAnswer;
         }
@@ -580,7 +580,7 @@ int MSRadioCommand(Terrel_Protocol& link, int32_t* channel, int32_t* subChannel,
         return DeviceCommand(link, text, '>', kRadioTimeoutMs, answer, &length, &ms);
     };
     if (direction == kWriteSetting) {
-        const char* confirm = s.typeCode == kTypeTalo ? "OK\r\rOK" : "OK";
+        const char* confirm = s.typeCode == kDevTypeTalo ? "OK\r\rOK" : "OK";
         struct Item {
             uint32_t bit;
             int32_t* value;
