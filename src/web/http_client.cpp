@@ -1,0 +1,238 @@
+// libcurl behind the web services' HTTP client. Each request runs on the
+// multi interface so that the caller's pump can run between waits: the wait
+// itself blocks in curl_multi_poll, never in a loop of its own.
+#include "web/http_client.h"
+
+#include <curl/curl.h>
+
+#include <chrono>
+#include <cstdio>
+#include <mutex>
+
+#include "log/tarsa_log.h"
+
+namespace tarsa {
+
+struct CurlHandles {
+    CURL* easy = nullptr;
+    CURLM* multi = nullptr;
+    ~CurlHandles() {
+        if (multi) curl_multi_cleanup(multi);
+        if (easy) curl_easy_cleanup(easy);
+    }
+};
+
+namespace {
+
+constexpr const char* kTag = "frmWeb";
+
+struct Transfer {
+    HttpClient* client;
+    HttpReply* reply;
+    bool tooLarge = false;
+};
+
+size_t WriteBody(char* data, size_t size, size_t count, void* user) {
+    auto* t = static_cast<Transfer*>(user);
+    const size_t n = size * count;
+    const size_t room = t->client->maxReplyBytes - t->reply->body.size();
+    if (n > room) {
+        t->tooLarge = true;
+        return 0;  // makes libcurl stop with a write error
+    }
+    t->reply->body.append(data, n);
+    return n;
+}
+
+int Progress(void* user, curl_off_t dlTotal, curl_off_t dlNow, curl_off_t ulTotal,
+             curl_off_t ulNow) {
+    auto* t = static_cast<Transfer*>(user);
+    HttpClient& c = *t->client;
+    if (c.abortRequested) return 1;
+    if (c.progress) {
+        if (ulTotal > 0 || ulNow > 0)
+            c.progress(HttpDirection::kUpload, static_cast<uint64_t>(ulTotal),
+                       static_cast<uint64_t>(ulNow));
+        if (dlTotal > 0 || dlNow > 0)
+            c.progress(HttpDirection::kDownload, static_cast<uint64_t>(dlTotal),
+                       static_cast<uint64_t>(dlNow));
+    }
+    return c.abortRequested ? 1 : 0;
+}
+
+bool StartsWithNoCase(const std::string& s, const char* prefix) {
+    size_t i = 0;
+    for (; prefix[i]; ++i) {
+        if (i >= s.size()) return false;
+        char a = s[i];
+        if (a >= 'A' && a <= 'Z') a = static_cast<char>(a - 'A' + 'a');
+        if (a != prefix[i]) return false;
+    }
+    return true;
+}
+
+struct SlistDeleter {
+    void operator()(curl_slist* l) const { curl_slist_free_all(l); }
+};
+struct MimeDeleter {
+    void operator()(curl_mime* m) const { curl_mime_free(m); }
+};
+
+int Fail(HttpReply& reply, int code, const std::string& text) {
+    reply.error = text;
+    return code;
+}
+
+// Runs the prepared easy handle to its end, pumping between waits.
+int Perform(HttpClient& client, const char* op, const std::string& url, Transfer& t) {
+    CURL* easy = client.curl->easy;
+    HttpReply& reply = *t.reply;
+    char errbuf[CURL_ERROR_SIZE] = {0};
+    curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, errbuf);
+    curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, WriteBody);
+    curl_easy_setopt(easy, CURLOPT_WRITEDATA, &t);
+    curl_easy_setopt(easy, CURLOPT_NOPROGRESS, 0L);
+    curl_easy_setopt(easy, CURLOPT_XFERINFOFUNCTION, Progress);
+    curl_easy_setopt(easy, CURLOPT_XFERINFODATA, &t);
+
+    const auto start = std::chrono::steady_clock::now();
+    client.busy = true;
+    client.abortRequested = false;
+    curl_multi_add_handle(client.curl->multi, easy);
+    CURLcode code = CURLE_OK;
+    bool aborted = false;
+    for (;;) {
+        int running = 0;
+        if (curl_multi_perform(client.curl->multi, &running) != CURLM_OK) {
+            code = CURLE_FAILED_INIT;
+            break;
+        }
+        if (running == 0) {
+            int left = 0;
+            while (CURLMsg* msg = curl_multi_info_read(client.curl->multi, &left))
+                if (msg->msg == CURLMSG_DONE) code = msg->data.result;
+            break;
+        }
+        const int waitMs = client.pump ? static_cast<int>(client.pumpIntervalMs) : 1000;
+        curl_multi_poll(client.curl->multi, nullptr, 0, waitMs, nullptr);
+        if (client.pump) client.pump();
+        if (client.abortRequested) {
+            aborted = true;
+            break;
+        }
+    }
+    curl_multi_remove_handle(client.curl->multi, easy);
+    client.busy = false;
+    curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, nullptr);
+    curl_easy_getinfo(easy, CURLINFO_RESPONSE_CODE, &reply.status);
+    const auto elapsed =
+        static_cast<unsigned>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                  std::chrono::steady_clock::now() - start)
+                                  .count());
+
+    int result = kHttpOk;
+    if (aborted || code == CURLE_ABORTED_BY_CALLBACK) {
+        result = Fail(reply, kHttpAborted, "The request was cancelled.");
+    } else if (t.tooLarge || code == CURLE_FILESIZE_EXCEEDED) {
+        char text[96];
+        std::snprintf(text, sizeof text, "The reply is longer than %zu bytes.",
+                      client.maxReplyBytes);
+        result = Fail(reply, kHttpReplyTooLarge, text);
+    } else if (code == CURLE_OPERATION_TIMEDOUT) {
+        result = Fail(reply, kHttpTimeout, errbuf[0] ? errbuf : curl_easy_strerror(code));
+    } else if (code != CURLE_OK) {
+        result = Fail(reply, kHttpTransportError, errbuf[0] ? errbuf : curl_easy_strerror(code));
+    }
+    if (client.log) {
+        if (result == kHttpOk)
+            client.log->Write(kLogDetail, kTag, "%s %s: status %ld, %zu bytes (%u ms)", op,
+                              url.c_str(), reply.status, reply.body.size(), elapsed);
+        else
+            client.log->Write(kLogOutcome, kTag, "%s %s failed: %s (%u ms)", op, url.c_str(),
+                              reply.error.c_str(), elapsed);
+    }
+    return result;
+}
+
+// Resets the handle (cookies survive a reset) and sets what every request
+// shares. Returns kHttpOk or a failure with `reply.error` set.
+int Prepare(HttpClient& client, const std::string& url, HttpReply& reply,
+            std::unique_ptr<curl_slist, SlistDeleter>& headers) {
+    reply = HttpReply{};
+    if (!client.curl->easy || !client.curl->multi)
+        return Fail(reply, kHttpSetupError, "The HTTP library could not be initialised.");
+    if (client.busy) return Fail(reply, kHttpTransportError, "Another request is in progress.");
+    const bool https = StartsWithNoCase(url, "https://");
+    if (!https && !StartsWithNoCase(url, "http://"))
+        return Fail(reply, kHttpBadAddress, "\"" + url + "\" is not an http or https address.");
+    CURL* easy = client.curl->easy;
+    curl_easy_reset(easy);
+    curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
+    // Personal data must not leave an encrypted connection through a redirect.
+    curl_easy_setopt(easy, CURLOPT_REDIR_PROTOCOLS_STR, https ? "https" : "http,https");
+    curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(easy, CURLOPT_MAXREDIRS, client.maxRedirects);
+    curl_easy_setopt(easy, CURLOPT_COOKIEFILE, "");
+    curl_easy_setopt(easy, CURLOPT_USERAGENT, kHttpUserAgent);
+    curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, client.connectTimeoutMs);
+    curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, client.transferTimeoutMs);
+    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_LIMIT, 1L);
+    curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, client.stallTimeoutS);
+    curl_easy_setopt(easy, CURLOPT_MAXFILESIZE_LARGE,
+                     static_cast<curl_off_t>(client.maxReplyBytes));
+    curl_slist* list = curl_slist_append(nullptr, (std::string("Accept: ") + kHttpAccept).c_str());
+    if (list) list = curl_slist_append(list, "Expect:");
+    headers.reset(list);
+    if (!list) return Fail(reply, kHttpSetupError, "Out of memory.");
+    curl_easy_setopt(easy, CURLOPT_HTTPHEADER, list);
+    return kHttpOk;
+}
+
+}  // namespace
+
+HttpClient::HttpClient() : curl(std::make_unique<CurlHandles>()) {
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+    curl->easy = curl_easy_init();
+    curl->multi = curl_multi_init();
+}
+
+HttpClient::~HttpClient() = default;
+
+int HttpGet(HttpClient& client, const std::string& url, HttpReply& reply) {
+    std::unique_ptr<curl_slist, SlistDeleter> headers;
+    if (int r = Prepare(client, url, reply, headers); r != kHttpOk) return r;
+    curl_easy_setopt(client.curl->easy, CURLOPT_HTTPGET, 1L);
+    Transfer t{&client, &reply};
+    return Perform(client, "HttpGet", url, t);
+}
+
+int HttpPostMultipart(HttpClient& client, const std::string& url,
+                      const std::vector<HttpPart>& parts, HttpReply& reply) {
+    std::unique_ptr<curl_slist, SlistDeleter> headers;
+    if (int r = Prepare(client, url, reply, headers); r != kHttpOk) return r;
+    std::unique_ptr<curl_mime, MimeDeleter> mime(curl_mime_init(client.curl->easy));
+    if (!mime) return Fail(reply, kHttpSetupError, "Out of memory.");
+    for (const HttpPart& p : parts) {
+        curl_mimepart* part = curl_mime_addpart(mime.get());
+        if (!part || curl_mime_name(part, p.name.c_str()) != CURLE_OK ||
+            curl_mime_data(part, p.data.data(), p.data.size()) != CURLE_OK)
+            return Fail(reply, kHttpSetupError, "Out of memory.");
+        if (!p.fileName.empty()) {
+            curl_mime_filename(part, p.fileName.c_str());
+            curl_mime_type(
+                part, p.contentType.empty() ? "application/octet-stream" : p.contentType.c_str());
+        }
+    }
+    curl_easy_setopt(client.curl->easy, CURLOPT_MIMEPOST, mime.get());
+    Transfer t{&client, &reply};
+    return Perform(client, "HttpPost", url, t);
+}
+
+void HttpAbort(HttpClient& client) {
+    if (client.busy) client.abortRequested = true;
+}
+
+}  // namespace tarsa
