@@ -47,7 +47,10 @@ void TerminalUi::EndBarLine() {
 }
 
 void TerminalUi::SetLabel(app::Label label, const std::string& text) {
-    if (label == app::Label::StatusText || label == app::Label::LblConnect) {
+    // The connection instruction is printed once an update runs; at start-up
+    // it only repeats what the command line already said.
+    if (label == app::Label::StatusText) started_ = true;
+    if (label == app::Label::StatusText || (label == app::Label::LblConnect && started_)) {
         if (label == app::Label::StatusText) phase_ = text;
         EndBarLine();
         fprintf(out_, "%s\n", text.c_str());

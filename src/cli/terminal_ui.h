@@ -85,6 +85,7 @@ class TerminalUi : public app::MainWindowUi {
     uint64_t barStartMs_ = 0;
     int barStartProgress_ = 0;
     bool closed_ = false;
+    bool started_ = false;
     std::map<app::Timer, uint64_t> due_;
     std::vector<std::pair<std::string, std::string>> shown_;
 };

@@ -4,8 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <sys/wait.h>
+
 #include <cerrno>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <string>
 
 #include "log/tarsa_log.h"
@@ -185,6 +190,46 @@ TEST_F(SerialPortTest, ReopeningAnOpenPortClosesItFirst) {
     TarsaSerial other;
     EXPECT_EQ(TSOpen(other, pty_.SlavePath().c_str(), 9600), kTSErrInUse)
         << "the reopened port is still held exclusively";
+}
+
+}  // namespace
+}  // namespace tarsa
+
+namespace tarsa {
+namespace {
+
+// A user who may not open the port gets its own code and a hint in the log.
+// Needs root to drop to another user; skipped otherwise.
+TEST(SerialPortPermissionTest, PermissionDeniedNamesTheDialoutGroup) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to act as an unprivileged user";
+    test::PtyPair pty;
+    ASSERT_TRUE(pty.ok());
+    ASSERT_EQ(chmod(pty.SlavePath().c_str(), 0600), 0);
+    std::string logPath = "/tmp/tarsa_perm_" + std::to_string(getpid()) + ".txt";
+    int fd = open(logPath.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0666);
+    ASSERT_GE(fd, 0);
+    fchmod(fd, 0666);
+    close(fd);
+
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (setgid(65534) != 0 || setuid(65534) != 0) _exit(100);
+        TarsaLog log(logPath.c_str(), 30, false);
+        TarsaSerial port;
+        port.log = &log;
+        int rc = TSOpen(port, pty.SlavePath().c_str(), 9600);
+        _exit(rc == kTSErrAccess ? 0 : 1);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "TSOpen did not return kTSErrAccess";
+    std::ifstream in(logPath);
+    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_NE(text.find("TSOpen failed to open comm port (error 13)"), std::string::npos);
+    EXPECT_NE(text.find("'dialout' group"), std::string::npos);
+    unlink(logPath.c_str());
 }
 
 }  // namespace
