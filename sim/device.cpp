@@ -4,6 +4,7 @@
 // switches belong to simulator.cpp.
 #include "sim/device.h"
 
+#include <chrono>
 #include <cstdio>
 #include <iterator>
 
@@ -13,30 +14,6 @@ namespace {
 
 // The word the application firmware wants before it starts its loader.
 constexpr std::string_view kLoaderWord = "QUAB";
-
-Answer GetCommand(Device& device, std::string_view args) {
-    if (args == "-ver") return Say(device.Identity());
-    return Say("ERROR");
-}
-
-Answer BootCommand(Device& device, std::string_view args) {
-    if (args != kLoaderWord) return Say("ERROR");
-    if (!device.Config().hasLoader) return Say("TarsaBSL MISSING");
-    return device.EnterLoader();
-}
-
-// "post" and "post -init" report the start-up check of the flash contents.
-Answer PostCommand(Device& device, std::string_view args) {
-    if (!args.empty() && args != "-init") return Say("ERROR");
-    return Say(device.CodeGood() ? "Code Good!" : "Code Corrupt!");
-}
-
-// Application firmware of the data loggers of the Talox family.
-constexpr CommandEntry kLoggerCommands[] = {
-    {"get", GetCommand},
-    {"boot", BootCommand},
-    {"post", PostCommand},
-};
 
 bool IsUpperHex(char c) {
     return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F');
@@ -77,26 +54,41 @@ bool ParseWords(std::string_view text, std::vector<uint8_t>& bytes) {
     return true;
 }
 
+uint64_t SteadyMs() {
+    return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                     std::chrono::steady_clock::now().time_since_epoch())
+                                     .count());
+}
+
 Answer Text(std::string text, int workMs = 0) {
     return Answer{std::move(text), workMs};
 }
 
-constexpr DeviceKind kKinds[] = {
-    {"talox", kLoggerCommands, std::size(kLoggerCommands)},
-};
-
 }  // namespace
 
 const DeviceKind* DeviceKinds(std::size_t& count) {
-    count = std::size(kKinds);
-    return kKinds;
+    return LoggerKinds(count);
 }
 
 const DeviceKind* FindDeviceKind(std::string_view name) {
-    for (const DeviceKind& kind : kKinds) {
-        if (name == kind.name) return &kind;
+    std::size_t count = 0;
+    const DeviceKind* kinds = DeviceKinds(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        if (name == kinds[i].name) return &kinds[i];
     }
     return nullptr;
+}
+
+Answer AppBootCommand(Device& device, std::string_view args) {
+    if (args != kLoaderWord) return Say("ERROR");
+    if (!device.Config().hasLoader) return Say("TarsaBSL MISSING");
+    return device.EnterLoader();
+}
+
+// "post" and "post -init" report the start-up check of the flash contents.
+Answer AppPostCommand(Device& device, std::string_view args) {
+    if (!args.empty() && args != "-init") return Say("ERROR");
+    return Say(device.CodeGood() ? "Code Good!" : "Code Corrupt!");
 }
 
 Answer Say(std::string_view text) {
@@ -110,6 +102,14 @@ Answer Say(std::string_view text) {
 
 Device::Device(const DeviceKind& kind, DeviceConfig config)
     : kind_(kind), config_(std::move(config)), identity_(config_.identity) {
+    if (identity_.empty() && kind_.logger != nullptr) {
+        identity_ = config_.version.empty() ? LoggerDefaultIdentity(kind_.name)
+                                            : LoggerModelWord(kind_.name) + " " + config_.version;
+    }
+    if (kind_.logger != nullptr) {
+        configOk_ =
+            IdentityVersion(identity_) >= 0 && LoggerInit(logger_, kind_.name, config_, SteadyMs());
+    }
     flash_ = FlashCreate(config_.flash);
     FlashInstallFactoryImage(flash_, identity_);
     if (config_.startInLoader) {
@@ -121,7 +121,8 @@ Device::Device(const DeviceKind& kind, DeviceConfig config)
 }
 
 int Device::LineBaud() const {
-    return state_ == DeviceState::Application ? config_.appBaud : config_.loaderBaud;
+    if (state_ != DeviceState::Application) return config_.loaderBaud;
+    return kind_.logger != nullptr ? logger_.lineBaud : config_.appBaud;
 }
 
 bool Device::TakeLine(std::string& input, std::string& command, std::size_t capacity) {
@@ -154,6 +155,14 @@ bool Device::TakeCommand(std::string& input, std::string& command, uint64_t nowM
     }
     switch (state_) {
         case DeviceState::Application:
+            if (logger_.terminal) {
+                // "term": the bytes go to the logger's radio modem, which
+                // also knows the escape "+++" without a line end.
+                Zl4Input got = Zl4Take(logger_.modem, input, command, nowMs);
+                logger_.terminalEscape = got == Zl4Input::Escape;
+                if (got == Zl4Input::Escape) command = "+++";
+                return got != Zl4Input::None;
+            }
             return TakeLine(input, command, kAppLineCapacity);
         case DeviceState::LoaderActive:
             return TakeLine(input, command, kLoaderLineCapacity);
@@ -176,7 +185,7 @@ bool Device::TakeCommand(std::string& input, std::string& command, uint64_t nowM
 Answer Device::Execute(const std::string& command, uint64_t nowMs) {
     switch (state_) {
         case DeviceState::Application:
-            return ExecuteApplication(command);
+            return ExecuteApplication(command, nowMs);
         case DeviceState::LoaderWaiting:
             if (command == "P") {
                 state_ = DeviceState::LoaderActive;
@@ -190,9 +199,10 @@ Answer Device::Execute(const std::string& command, uint64_t nowMs) {
     return {};
 }
 
-Answer Device::ExecuteApplication(const std::string& command) {
-    if (command.empty()) return Say("");
+Answer Device::ExecuteApplication(const std::string& command, uint64_t nowMs) {
     if (command.size() > kAppLineCapacity) return Say("ERROR");
+    if (kind_.logger != nullptr) return LoggerExecute(*this, command, nowMs);
+    if (command.empty()) return Say("");
     std::string_view line(command);
     std::size_t blank = line.find(' ');
     std::string_view word = line.substr(0, blank);
@@ -289,6 +299,8 @@ void Device::Restart(uint64_t nowMs, int deafMs, bool toLoader) {
     state_ = DeviceState::Application;
     identity_ = found.label;
     codeGood_ = found.codeGood;
+    // New firmware starts from its factory settings.
+    if (kind_.logger != nullptr) LoggerFactoryReset(logger_, config_, nowMs);
 }
 
 }  // namespace tarsa::sim

@@ -31,6 +31,7 @@
 
 #include "sim/device_model.h"
 #include "sim/flash.h"
+#include "sim/logger_models.h"
 #include "sim/simulator.h"
 
 namespace tarsa::sim {
@@ -45,11 +46,13 @@ struct CommandEntry {
     CommandHandler handler;
 };
 
-// A device kind: the model name, the command table of its application firmware.
+// A device kind: the model name, the command table of its application
+// firmware, or the logger model that answers its application-firmware lines.
 struct DeviceKind {
     const char* name;  // lower-case catalogue match word, e.g. "talox"
     const CommandEntry* commands;
     std::size_t commandCount;
+    const LoggerModel* logger = nullptr;
 };
 
 // The kinds this simulator has; FindDeviceKind returns null for unknown names.
@@ -68,6 +71,11 @@ enum class DeviceState { Application, LoaderWaiting, LoaderActive };
 // "\r" + text + "\r>": the answer of a device that executed a command.
 Answer Say(std::string_view text);
 
+// "boot QUAB" (starts the loader) and "post" / "post -init" (the flash check),
+// shared by every application firmware.
+Answer AppBootCommand(Device& device, std::string_view args);
+Answer AppPostCommand(Device& device, std::string_view args);
+
 class Device : public DeviceModel {
   public:
     Device(const DeviceKind& kind, DeviceConfig config);
@@ -84,6 +92,11 @@ class Device : public DeviceModel {
     const std::string& Identity() const { return identity_; }
     // The running application found a matching integrity word at start-up.
     bool CodeGood() const { return codeGood_; }
+    // The data logger's state (its model is null for other devices).
+    LoggerState& Logger() { return logger_; }
+    const LoggerState& Logger() const { return logger_; }
+    // False when the configuration asked for something the device refuses.
+    bool ConfigOk() const { return configOk_; }
 
     // Application side of "boot QUAB": hands over to the loader.
     Answer EnterLoader();
@@ -95,7 +108,7 @@ class Device : public DeviceModel {
 
   private:
     bool TakeLine(std::string& input, std::string& command, std::size_t capacity);
-    Answer ExecuteApplication(const std::string& command);
+    Answer ExecuteApplication(const std::string& command, uint64_t nowMs);
     Answer ExecuteFrame(const std::string& frame, uint64_t nowMs);
     Answer Write(const std::string& payload, uint64_t nowMs);
     // Starts again from flash after `deafMs`; `toLoader` forces the loader.
@@ -113,6 +126,8 @@ class Device : public DeviceModel {
     int refuseWriteIn_ = 0;
     int powerLossIn_ = 0;
     int blocksWritten_ = 0;
+    LoggerState logger_;
+    bool configOk_ = true;
 };
 
 }  // namespace tarsa::sim

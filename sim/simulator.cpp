@@ -23,12 +23,16 @@
 
 #include "sim/device.h"
 #include "sim/pty.h"
+#include "sim/radio_link.h"
 
 namespace tarsa::sim {
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+// The device name of the radio modem with loggers behind it.
+constexpr char kRadioModemName[] = "zl4";
 
 // Baud rate assumed for wire time while the host has set none.
 constexpr int kDefaultBaud = 9600;
@@ -86,7 +90,9 @@ struct Simulator::Impl {
     std::thread thread;
 
     mutable std::mutex mu;
-    std::unique_ptr<Device> device;
+    std::unique_ptr<DeviceModel> model;  // what answers on the line
+    Device* device = nullptr;            // the model when it is a device with flash
+    RadioLink* radio = nullptr;          // the model when it is a radio modem
     bool silent = false;
     bool echo = false;
     std::string reject;
@@ -138,7 +144,7 @@ struct Simulator::Impl {
         return std::chrono::microseconds(10'000'000 / HostBaud());
     }
 
-    bool LineSpeedMatches() const { return !baudCheck || PtyHostBaud(pty) == device->LineBaud(); }
+    bool LineSpeedMatches() const { return !baudCheck || PtyHostBaud(pty) == model->LineBaud(); }
 
     // Puts an answer on the wire towards the host, starting `delay` after the
     // wire is free. Whether the host's speed matches is judged when the bytes
@@ -179,10 +185,10 @@ struct Simulator::Impl {
                 reply = Reply::Reject(reject);
             }
         }
-        int baud = device->LineBaud();
+        int baud = model->LineBaud();
         switch (reply.kind) {
             case Reply::Kind::Normal: {
-                Answer answer = device->Execute(command, NowMs());
+                Answer answer = model->Execute(command, NowMs());
                 ScheduleAnswer(std::move(answer.bytes), delayMs + answer.workMs, baud, now);
                 break;
             }
@@ -224,7 +230,7 @@ struct Simulator::Impl {
             rxWire.pop_front();
         }
         std::string command;
-        while (device->TakeCommand(pendingInput, command, NowMs())) HandleCommand(command, now);
+        while (model->TakeCommand(pendingInput, command, NowMs())) HandleCommand(command, now);
         while (!txQueue.empty() && txQueue.front().due <= now) {
             std::string& bytes = txQueue.front().bytes;
             if (baudCheck && PtyHostBaud(pty) != txQueue.front().baud) {
@@ -304,14 +310,31 @@ Simulator::~Simulator() {
 
 std::unique_ptr<Simulator> Simulator::Start(const std::string& device, DeviceConfig config) {
     const DeviceKind* kind = FindDeviceKind(device);
-    if (kind == nullptr) return nullptr;
+    std::unique_ptr<DeviceModel> model;
+    Device* asDevice = nullptr;
+    RadioLink* asRadio = nullptr;
+    if (device == kRadioModemName) {
+        auto radio = std::make_unique<RadioLink>(config);
+        if (!radio->ConfigOk()) return nullptr;
+        asRadio = radio.get();
+        model = std::move(radio);
+    } else if (kind != nullptr) {
+        auto dev = std::make_unique<Device>(*kind, config);
+        if (!dev->ConfigOk()) return nullptr;
+        asDevice = dev.get();
+        model = std::move(dev);
+    } else {
+        return nullptr;
+    }
     auto impl = std::make_unique<Impl>();
     if (PtyOpen(impl->pty) != 1) return nullptr;
     impl->wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (impl->wakeFd < 0) return nullptr;
     impl->baudCheck = config.checkBaud;
     impl->wireTime = config.wireTime;
-    impl->device = std::make_unique<Device>(*kind, std::move(config));
+    impl->model = std::move(model);
+    impl->device = asDevice;
+    impl->radio = asRadio;
     Impl* raw = impl.get();
     impl->thread = std::thread([raw] { raw->Run(); });
     return std::unique_ptr<Simulator>(new Simulator(std::move(impl)));
@@ -364,31 +387,33 @@ void Simulator::ScriptReplies(std::vector<Reply> replies) {
 
 void Simulator::SetRefuseWrite(int n) {
     std::lock_guard<std::mutex> lock(impl_->mu);
-    impl_->device->SetRefuseWrite(n);
+    if (impl_->device) impl_->device->SetRefuseWrite(n);
 }
 
 void Simulator::SetPowerLossAfterBlocks(int n) {
     std::lock_guard<std::mutex> lock(impl_->mu);
-    impl_->device->SetPowerLossAfterBlocks(n);
+    if (impl_->device) impl_->device->SetPowerLossAfterBlocks(n);
 }
 
 void Simulator::SetEraseMs(int ms) {
     std::lock_guard<std::mutex> lock(impl_->mu);
-    impl_->device->SetEraseMs(ms);
+    if (impl_->device) impl_->device->SetEraseMs(ms);
 }
 
 void Simulator::SetProgramMs(int ms) {
     std::lock_guard<std::mutex> lock(impl_->mu);
-    impl_->device->SetProgramMs(ms);
+    if (impl_->device) impl_->device->SetProgramMs(ms);
 }
 
 std::vector<uint8_t> Simulator::Flash() const {
     std::lock_guard<std::mutex> lock(impl_->mu);
+    if (!impl_->device) return {};
     return impl_->device->Memory().bytes;
 }
 
 std::string Simulator::State() const {
     std::lock_guard<std::mutex> lock(impl_->mu);
+    if (!impl_->device) return "application";
     switch (impl_->device->State()) {
         case DeviceState::Application:
             return "application";
@@ -402,7 +427,22 @@ std::string Simulator::State() const {
 
 int Simulator::BlocksWritten() const {
     std::lock_guard<std::mutex> lock(impl_->mu);
-    return impl_->device->BlocksWritten();
+    return impl_->device ? impl_->device->BlocksWritten() : 0;
+}
+
+std::map<std::string, std::string> Simulator::Settings() const {
+    std::lock_guard<std::mutex> lock(impl_->mu);
+    if (impl_->radio) return impl_->radio->Settings();
+    if (impl_->device && impl_->device->Logger().model) {
+        return LoggerSettings(impl_->device->Logger(), NowMs());
+    }
+    return {};
+}
+
+std::map<std::string, std::string> Simulator::StationSettings(std::size_t n) const {
+    std::lock_guard<std::mutex> lock(impl_->mu);
+    if (!impl_->radio) return {};
+    return impl_->radio->StationSettings(n, NowMs());
 }
 
 std::string Simulator::Received() const {
@@ -437,6 +477,7 @@ std::vector<std::string> DeviceNames() {
     const DeviceKind* kinds = DeviceKinds(count);
     std::vector<std::string> names;
     for (std::size_t i = 0; i < count; ++i) names.emplace_back(kinds[i].name);
+    names.emplace_back(kRadioModemName);
     return names;
 }
 

@@ -13,17 +13,25 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "sim/flash.h"
+#include "sim/reader_config.h"
 
 namespace tarsa::sim {
 
-struct DeviceConfig {                     // identity and behaviour of a simulated device
-    std::string identity = "Talox 2.29";  // what "get -ver" answers
-    int appBaud = 9600;                   // line speed of the application firmware
+struct RadioStation;
+class Sdi12Sensor;
+
+struct DeviceConfig {  // identity and behaviour of a simulated device
+    // What "get -ver" answers. Empty: the model word and `version` ("Talox 2.29").
+    std::string identity;
+    std::string version;  // e.g. "1.10"; empty: the model's default version
+    int appBaud = 9600;   // line speed of the application firmware
     // Only bytes sent at the device's own line speed are understood; at any
     // other host speed the device hears noise and the host reads noise.
     bool checkBaud = true;
@@ -42,6 +50,41 @@ struct DeviceConfig {                     // identity and behaviour of a simulat
     int programMs = 0;     // work time of one "W" block or the vectors
     int restartMs = 200;   // after "V": deaf while the application starts
     int powerOffMs = 200;  // after a simulated power loss: deaf this long
+
+    // Readers ("hd", "tcd"): the reader and the digital sensor on its bus.
+    ReaderConfig reader;
+
+    // Data loggers (see sim/README.md for the models and their settings).
+    // Starting values that differ from the factory defaults, by setting word
+    // and in the form "set" takes ({"site", "Lake 4"}, {"depth", "1 2 3 4 5"},
+    // {"adc30", ten numbers without checksum}, {"clock", seconds since 2000},
+    // {"resets", n}). An unknown word or a value the device would refuse makes
+    // Simulator::Start fail.
+    std::map<std::string, std::string> settings;
+    bool radioModem = false;       // a Zl4 radio modem is fitted (a Brisen always has one)
+    bool cellular = false;         // a cellular modem is fitted (APN, host, key settings)
+    bool brokenDataFlash = false;  // "yes" answers "DataFlash FAIL"
+    int eraseDataMs = 300;         // work time of "yes"
+    int storedRecords = 1000;      // measurements in memory until "yes" erases them
+    // The radio modem: the "zl4" device itself, or the one fitted in a logger.
+    int radioChannel = 1;
+    int radioSubChannel = 0x10;
+    std::string radioVersion = "1046";
+    // A logger on the radio: consecutive carriage returns that wake it, and how
+    // long it stays awake (and logged in) after the last line it heard.
+    int wakeCarriageReturns = 20;
+    int awakeMs = 30000;
+    // "zl4" only: the loggers in reach of the modem, and the radio's delay
+    // before an answer comes back.
+    std::vector<RadioStation> stations;
+    int radioLatencyMs = 20;
+};
+
+// A logger on the radio behind a "zl4" device. Its name is config.settings["i"];
+// its modem channel and sub-channel must match the zl4's for it to be heard.
+struct RadioStation {
+    std::string device = "talox";
+    DeviceConfig config;
 };
 
 struct Reply {  // one scripted answer to the next command
@@ -90,6 +133,21 @@ class Simulator {
     // "application", "loader waiting" (for a host) or "loader" (taking commands).
     std::string State() const;
     int BlocksWritten() const;  // "W" blocks the loader has programmed
+
+    // Readers: runs `use` under the simulator's lock on the digital sensor on
+    // the bus (its settings, switches and firmware). False, without calling,
+    // for other devices or an empty bus. For a reader with a sensor, the
+    // loader switches, Flash(), State() and BlocksWritten() are the sensor's.
+    bool WithSensor(const std::function<void(Sdi12Sensor&)>& use);
+
+    // The logger's current settings as it prints them, by setting word, plus
+    // "clock" (seconds since 2000), "baud", "records", "resets" and, with a
+    // radio modem, "rch", "rsch", "rver". For "zl4": the modem's "rch",
+    // "rsch", "rver", "saved_rch", "saved_rsch" and "mode" ("data" or
+    // "command"). Empty for a device without settings.
+    std::map<std::string, std::string> Settings() const;
+    // The same for the n-th radio station of a "zl4" (empty when there is none).
+    std::map<std::string, std::string> StationSettings(std::size_t n) const;
 
     std::string Received() const;  // every byte the host has sent so far
     int CommandCount() const;      // commands the device has taken (see sim/README.md)

@@ -8,7 +8,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <string>
+#include <vector>
 
 #include "sim/simulator.h"
 
@@ -21,6 +23,8 @@ void Usage(FILE* out) {
                  "                 [--in-loader] [--no-loader] [--loader-baud N] [--wire-time]\n"
                  "                 [--refuse-write N] [--power-loss-after N]\n"
                  "                 [--erase-ms N] [--program-ms N]\n"
+                 "                 [--radio-modem] [--cellular] [--broken-dataflash]\n"
+                 "                 [--set WORD=VALUE]... [--station DEVICE:NAME]...\n"
                  "       tarsa-sim --list-devices\n");
 }
 
@@ -40,12 +44,23 @@ bool ParseMs(const char* text, int& ms) {
     return true;
 }
 
-// The model word in upper case as a device prints it ("talox" -> "Talox").
-std::string ModelWord(const std::string& device) {
-    std::string word = device;
-    if (!word.empty() && word[0] >= 'a' && word[0] <= 'z')
-        word[0] = static_cast<char>(word[0] - 32);
-    return word;
+// "WORD=VALUE" into the settings map; false without "=" or a word.
+bool AddSetting(const char* text, std::map<std::string, std::string>& settings) {
+    const char* eq = std::strchr(text, '=');
+    if (eq == nullptr || eq == text) return false;
+    settings[std::string(text, static_cast<std::size_t>(eq - text))] = eq + 1;
+    return true;
+}
+
+// "DEVICE:NAME": a logger on the radio of a zl4.
+bool AddStation(const char* text, std::vector<tarsa::sim::RadioStation>& stations) {
+    const char* colon = std::strchr(text, ':');
+    if (colon == nullptr || colon == text || colon[1] == '\0') return false;
+    tarsa::sim::RadioStation station;
+    station.device.assign(text, static_cast<std::size_t>(colon - text));
+    station.config.settings["i"] = colon + 1;
+    stations.push_back(std::move(station));
+    return true;
 }
 
 }  // namespace
@@ -96,6 +111,18 @@ int main(int argc, char** argv) {
             if (!value(v) || !ParseMs(v, config.programMs)) {
                 return UsageError("bad --program-ms", "");
             }
+        } else if (arg == "--set") {
+            if (!value(v) || !AddSetting(v, config.settings)) return UsageError("bad --set", "");
+        } else if (arg == "--station") {
+            if (!value(v) || !AddStation(v, config.stations)) {
+                return UsageError("bad --station", "");
+            }
+        } else if (arg == "--radio-modem") {
+            config.radioModem = true;
+        } else if (arg == "--cellular") {
+            config.cellular = true;
+        } else if (arg == "--broken-dataflash") {
+            config.brokenDataFlash = true;
         } else if (arg == "--in-loader") {
             config.startInLoader = true;
         } else if (arg == "--no-loader") {
@@ -123,7 +150,7 @@ int main(int argc, char** argv) {
     }
     if (device.empty()) return UsageError("--device is required", "");
 
-    if (!version.empty()) config.identity = ModelWord(device) + " " + version;
+    config.version = version;
 
     // Block the signals before any thread exists so that only sigwait sees them.
     sigset_t signals;
@@ -137,7 +164,7 @@ int main(int argc, char** argv) {
         bool known = false;
         for (const std::string& name : tarsa::sim::DeviceNames()) known = known || name == device;
         if (!known) return UsageError("unknown device: ", device.c_str());
-        std::fprintf(stderr, "tarsa-sim: could not open a pseudo-terminal\n");
+        std::fprintf(stderr, "tarsa-sim: bad version, setting or station, or no pseudo-terminal\n");
         return 1;
     }
     sim->SetSilent(silent);
