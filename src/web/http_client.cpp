@@ -13,12 +13,15 @@
 
 namespace tarsa {
 
+// The multi handle that runs requests and the share that keeps cookies,
+// name lookups and open connections between them. Every request gets a fresh
+// easy handle, so no setting of one request leaks into the next.
 struct CurlHandles {
-    CURL* easy = nullptr;
     CURLM* multi = nullptr;
+    CURLSH* share = nullptr;
     ~CurlHandles() {
         if (multi) curl_multi_cleanup(multi);
-        if (easy) curl_easy_cleanup(easy);
+        if (share) curl_share_cleanup(share);
     }
 };
 
@@ -71,6 +74,11 @@ bool StartsWithNoCase(const std::string& s, const char* prefix) {
     return true;
 }
 
+struct EasyDeleter {
+    void operator()(CURL* e) const { curl_easy_cleanup(e); }
+};
+using EasyHandle = std::unique_ptr<CURL, EasyDeleter>;
+
 struct SlistDeleter {
     void operator()(curl_slist* l) const { curl_slist_free_all(l); }
 };
@@ -84,8 +92,7 @@ int Fail(HttpReply& reply, int code, const std::string& text) {
 }
 
 // Runs the prepared easy handle to its end, pumping between waits.
-int Perform(HttpClient& client, const char* op, const std::string& url, Transfer& t) {
-    CURL* easy = client.curl->easy;
+int Perform(HttpClient& client, CURL* easy, const char* op, const std::string& url, Transfer& t) {
     HttpReply& reply = *t.reply;
     char errbuf[CURL_ERROR_SIZE] = {0};
     curl_easy_setopt(easy, CURLOPT_ERRORBUFFER, errbuf);
@@ -154,19 +161,24 @@ int Perform(HttpClient& client, const char* op, const std::string& url, Transfer
     return result;
 }
 
-// Resets the handle (cookies survive a reset) and sets what every request
-// shares. Returns kHttpOk or a failure with `reply.error` set.
-int Prepare(HttpClient& client, const std::string& url, HttpReply& reply,
+// Makes the request's easy handle with what every request shares. Returns
+// kHttpOk or a failure with `reply.error` set.
+int Prepare(HttpClient& client, const std::string& url, HttpReply& reply, EasyHandle& handle,
             std::unique_ptr<curl_slist, SlistDeleter>& headers) {
     reply = HttpReply{};
-    if (!client.curl->easy || !client.curl->multi)
+    if (!client.curl->multi || !client.curl->share)
         return Fail(reply, kHttpSetupError, "The HTTP library could not be initialised.");
     if (client.busy) return Fail(reply, kHttpTransportError, "Another request is in progress.");
     const bool https = StartsWithNoCase(url, "https://");
     if (!https && !StartsWithNoCase(url, "http://"))
         return Fail(reply, kHttpBadAddress, "\"" + url + "\" is not an http or https address.");
-    CURL* easy = client.curl->easy;
-    curl_easy_reset(easy);
+    handle.reset(curl_easy_init());
+    CURL* easy = handle.get();
+    curl_slist* list = curl_slist_append(nullptr, (std::string("Accept: ") + kHttpAccept).c_str());
+    if (list) list = curl_slist_append(list, "Expect:");
+    headers.reset(list);
+    if (!easy || !list) return Fail(reply, kHttpSetupError, "Out of memory.");
+    curl_easy_setopt(easy, CURLOPT_SHARE, client.curl->share);
     curl_easy_setopt(easy, CURLOPT_URL, url.c_str());
     curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
     // Personal data must not leave an encrypted connection through a redirect.
@@ -175,6 +187,7 @@ int Prepare(HttpClient& client, const std::string& url, HttpReply& reply,
     curl_easy_setopt(easy, CURLOPT_MAXREDIRS, client.maxRedirects);
     curl_easy_setopt(easy, CURLOPT_COOKIEFILE, "");
     curl_easy_setopt(easy, CURLOPT_USERAGENT, kHttpUserAgent);
+    curl_easy_setopt(easy, CURLOPT_HTTPHEADER, list);
     curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(easy, CURLOPT_CONNECTTIMEOUT_MS, client.connectTimeoutMs);
     curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, client.transferTimeoutMs);
@@ -182,11 +195,6 @@ int Prepare(HttpClient& client, const std::string& url, HttpReply& reply,
     curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, client.stallTimeoutS);
     curl_easy_setopt(easy, CURLOPT_MAXFILESIZE_LARGE,
                      static_cast<curl_off_t>(client.maxReplyBytes));
-    curl_slist* list = curl_slist_append(nullptr, (std::string("Accept: ") + kHttpAccept).c_str());
-    if (list) list = curl_slist_append(list, "Expect:");
-    headers.reset(list);
-    if (!list) return Fail(reply, kHttpSetupError, "Out of memory.");
-    curl_easy_setopt(easy, CURLOPT_HTTPHEADER, list);
     return kHttpOk;
 }
 
@@ -195,25 +203,34 @@ int Prepare(HttpClient& client, const std::string& url, HttpReply& reply,
 HttpClient::HttpClient() : curl(std::make_unique<CurlHandles>()) {
     static std::once_flag once;
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-    curl->easy = curl_easy_init();
     curl->multi = curl_multi_init();
+    curl->share = curl_share_init();
+    if (curl->share) {
+        curl_share_setopt(curl->share, CURLSHOPT_SHARE, CURL_LOCK_DATA_COOKIE);
+        curl_share_setopt(curl->share, CURLSHOPT_SHARE, CURL_LOCK_DATA_DNS);
+        curl_share_setopt(curl->share, CURLSHOPT_SHARE, CURL_LOCK_DATA_CONNECT);
+    }
 }
 
 HttpClient::~HttpClient() = default;
 
 int HttpGet(HttpClient& client, const std::string& url, HttpReply& reply) {
+    EasyHandle easy;
     std::unique_ptr<curl_slist, SlistDeleter> headers;
-    if (int r = Prepare(client, url, reply, headers); r != kHttpOk) return r;
-    curl_easy_setopt(client.curl->easy, CURLOPT_HTTPGET, 1L);
+    if (int r = Prepare(client, url, reply, easy, headers); r != kHttpOk) return r;
+    curl_easy_setopt(easy.get(), CURLOPT_HTTPGET, 1L);
     Transfer t{&client, &reply};
-    return Perform(client, "HttpGet", url, t);
+    return Perform(client, easy.get(), "HttpGet", url, t);
 }
 
 int HttpPostMultipart(HttpClient& client, const std::string& url,
                       const std::vector<HttpPart>& parts, HttpReply& reply) {
+    // Declared before the easy handle so that it is freed after it.
+    std::unique_ptr<curl_mime, MimeDeleter> mime;
+    EasyHandle easy;
     std::unique_ptr<curl_slist, SlistDeleter> headers;
-    if (int r = Prepare(client, url, reply, headers); r != kHttpOk) return r;
-    std::unique_ptr<curl_mime, MimeDeleter> mime(curl_mime_init(client.curl->easy));
+    if (int r = Prepare(client, url, reply, easy, headers); r != kHttpOk) return r;
+    mime.reset(curl_mime_init(easy.get()));
     if (!mime) return Fail(reply, kHttpSetupError, "Out of memory.");
     for (const HttpPart& p : parts) {
         curl_mimepart* part = curl_mime_addpart(mime.get());
@@ -226,9 +243,9 @@ int HttpPostMultipart(HttpClient& client, const std::string& url,
                 part, p.contentType.empty() ? "application/octet-stream" : p.contentType.c_str());
         }
     }
-    curl_easy_setopt(client.curl->easy, CURLOPT_MIMEPOST, mime.get());
+    curl_easy_setopt(easy.get(), CURLOPT_MIMEPOST, mime.get());
     Transfer t{&client, &reply};
-    return Perform(client, "HttpPost", url, t);
+    return Perform(client, easy.get(), "HttpPost", url, t);
 }
 
 void HttpAbort(HttpClient& client) {

@@ -39,9 +39,15 @@ TEST(HttpClient, GetSendsFixedHeadersFollowsRedirectsAndKeepsCookies) {
     ASSERT_EQ(HttpGet(client, srv.Base() + "/start", reply), kHttpOk) << reply.error;
     EXPECT_EQ(reply.status, 200);
     EXPECT_EQ(reply.body, "arrived");
-    std::lock_guard<std::mutex> lock(m);
+    std::unique_lock<std::mutex> lock(m);
     EXPECT_EQ(accept, "text/html, */*");
     EXPECT_EQ(agent, "Mozilla/3.0 (compatible; Indy Library)");
+    EXPECT_EQ(cookie, "session=abc123");
+    cookie.clear();
+    lock.unlock();
+    // The jar lives as long as the client.
+    ASSERT_EQ(HttpGet(client, srv.Base() + "/moved/here", reply), kHttpOk);
+    lock.lock();
     EXPECT_EQ(cookie, "session=abc123");
 }
 
