@@ -10,6 +10,14 @@
 // The same record carries the HTTP client and the dialog that the online
 // version check uses.
 //
+// A front end uses it in this order: LaunchFeedback (or ShowFeedback) when
+// the user asks for the window; after it returns true, draw the fields;
+// cbFeedbackTypeChange after a kind is picked; btnSendFileClick for the
+// browse button (or SetSendFile with a path a terminal was given); copy the
+// edits into the record and call btnSendClick; FormClose when the window
+// closes. The settings store of a real run is an IniFileStore on
+// UserSettingsPath("FeedbackForm").
+//
 // Nothing here logs the user's details or the description; the contact
 // details are stored only in the settings store.
 #pragma once

@@ -51,20 +51,6 @@ TEST(HttpClient, GetSendsFixedHeadersFollowsRedirectsAndKeepsCookies) {
     EXPECT_EQ(cookie, "session=abc123");
 }
 
-TEST(HttpClient, ErrorStatusIsReportedWithBodyNotAsFailure) {
-    TestServer srv;
-    srv.server.Get("/gone", [](const httplib::Request&, httplib::Response& res) {
-        res.status = 404;
-        res.set_content("no such page", "text/plain");
-    });
-    srv.Start();
-    HttpClient client;
-    HttpReply reply;
-    ASSERT_EQ(HttpGet(client, srv.Base() + "/gone", reply), kHttpOk);
-    EXPECT_EQ(reply.status, 404);
-    EXPECT_EQ(reply.body, "no such page");
-}
-
 TEST(HttpClient, MultipartPartsArriveInOrderWithFileNamesAndTypes) {
     TestServer srv;
     std::mutex m;

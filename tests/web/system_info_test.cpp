@@ -106,22 +106,6 @@ TEST(IniStore, HostileFilesAreReadWithinBounds) {
     EXPECT_EQ(store.Read("garbage line"), "");
 }
 
-TEST(IniStore, UserSettingsPathFollowsXdg) {
-    const char* saved = getenv("XDG_CONFIG_HOME");
-    const std::string keep = saved ? saved : "";
-    setenv("XDG_CONFIG_HOME", "/tmp/xdg-test", 1);
-    EXPECT_EQ(UserSettingsPath("FeedbackForm"),
-              "/tmp/xdg-test/Corvane Devices, Inc/FeedbackForm.ini");
-    setenv("XDG_CONFIG_HOME", "relative/not/used", 1);
-    setenv("HOME", "/home/someone", 1);
-    EXPECT_EQ(UserSettingsPath("FeedbackForm"),
-              "/home/someone/.config/Corvane Devices, Inc/FeedbackForm.ini");
-    if (saved)
-        setenv("XDG_CONFIG_HOME", keep.c_str(), 1);
-    else
-        unsetenv("XDG_CONFIG_HOME");
-}
-
 TEST(Browser, OpenerGetsTheAddressAsOneArgument) {
     TempDir dir;
     const std::string record = dir.Path("args");
