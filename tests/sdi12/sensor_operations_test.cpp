@@ -282,3 +282,49 @@ TEST_F(SensorTest, SettingsReadAllThenWriteBack) {
 
 }  // namespace
 }  // namespace tarsa::test
+
+namespace tarsa::test {
+namespace {
+
+bool Terminated(const char* field, size_t capacity) {
+    return memchr(field, '\0', capacity);
+}
+
+// Every operation against a sensor that answers everything with the same
+// hostile text: documented codes only, and every field stays terminated.
+TEST_F(SensorTest, HostileAnswersGiveCodesNeverOverruns) {
+    const std::string garbled = "0\xC1\xD2\xFF\x80 -1\t\xE9\r\n";
+    const std::string endless = std::string(400, '7');  // no line end at all
+    StartTable({});
+    struct Case {
+        std::string text;
+        int version;
+    };
+    for (const Case& c : {Case{garbled, kSDIBadAnswer}, Case{endless, 777}, Case{"\r\n", -30}}) {
+        Start([c](const std::string&) { return c.text; });
+        sdi_->tries = 1;
+        sdi_->timeoutMs = 100;
+        sdi_->sensorType = 93;
+        sdi_->hasCalibration3 = 1;
+        EXPECT_EQ(SDIGetSensorVersion(*sdi_), c.version);
+        const int type = SDIGetSensorType(*sdi_);
+        EXPECT_TRUE(type == kSDIOk || type == kSDIUndetermined);
+        EXPECT_GE(SDIGetSensorSN(*sdi_), 0);
+        sdi_->sensorType = 93;
+        EXPECT_EQ(SDIGetSensorCalibration(*sdi_), kSDIOk);
+        EXPECT_EQ(SDICheckBinary(*sdi_), kSDIUndetermined);
+        EXPECT_EQ(SDISetSensorAddress(*sdi_, 'Z'), kSDIBadAnswer);
+        EXPECT_EQ(SDISetSensorType(*sdi_, 93), kSDIBadAnswer);
+        const int written = SDISetSensorCalibration(*sdi_, "1 2");
+        EXPECT_TRUE(written == kSDIProbeOnly || written == kSDINothingToDo) << written;
+        EXPECT_TRUE(Terminated(sdi_->identification, kSDIIdentificationSize));
+        EXPECT_TRUE(Terminated(sdi_->calibration1, kSDICalibrationSize));
+        EXPECT_TRUE(Terminated(sdi_->calibration2, kSDICalibrationSize));
+        EXPECT_TRUE(Terminated(sdi_->calibration3, kSDICalibrationSize));
+        EXPECT_TRUE(Terminated(sdi_->serialNumber, kSDISerialNumberSize));
+        EXPECT_LT(strlen(sdi_->reply), kSDIReplySize);
+    }
+}
+
+}  // namespace
+}  // namespace tarsa::test
