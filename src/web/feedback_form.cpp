@@ -20,6 +20,7 @@ namespace {
 
 constexpr const char* kTag = "frmWeb";
 constexpr size_t kMaxProbeReplyBytes = 64 * 1024;
+constexpr long kProbeTimeoutMs = 30000;
 
 constexpr const char* kFileNotFound = "The system cannot find the file specified.";
 constexpr const char* kFileInUse =
@@ -178,10 +179,8 @@ bool ShowFeedback(TfrmWeb& form) {
     bool reachable = false;
     if (!form.feedbackService.empty()) {
         HttpReply reply;
-        const size_t savedCap = form.http.maxReplyBytes;
-        form.http.maxReplyBytes = kMaxProbeReplyBytes;
-        const int r = HttpGet(form.http, form.feedbackService + "/", reply);
-        form.http.maxReplyBytes = savedCap;
+        const int r = HttpGetBounded(form.http, form.feedbackService + "/", kMaxProbeReplyBytes,
+                                     kProbeTimeoutMs, reply);
         // Any answer shows that the service can be reached, even a long one.
         reachable = r == kHttpOk || r == kHttpReplyTooLarge;
         error = reply.error;

@@ -5,6 +5,7 @@
 
 #include <curl/curl.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <mutex>
@@ -221,6 +222,18 @@ int HttpGet(HttpClient& client, const std::string& url, HttpReply& reply) {
     curl_easy_setopt(easy.get(), CURLOPT_HTTPGET, 1L);
     Transfer t{&client, &reply};
     return Perform(client, easy.get(), "HttpGet", url, t);
+}
+
+int HttpGetBounded(HttpClient& client, const std::string& url, size_t maxReplyBytes,
+                   long transferTimeoutMs, HttpReply& reply) {
+    const size_t savedCap = client.maxReplyBytes;
+    const long savedTimeout = client.transferTimeoutMs;
+    client.maxReplyBytes = std::min(savedCap, maxReplyBytes);
+    client.transferTimeoutMs = std::min(savedTimeout, transferTimeoutMs);
+    const int r = HttpGet(client, url, reply);
+    client.maxReplyBytes = savedCap;
+    client.transferTimeoutMs = savedTimeout;
+    return r;
 }
 
 int HttpPostMultipart(HttpClient& client, const std::string& url,

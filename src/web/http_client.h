@@ -87,6 +87,11 @@ struct HttpClient {
 // with `reply.error` set.
 int HttpGet(HttpClient& client, const std::string& url, HttpReply& reply);
 
+// HttpGet with a smaller reply cap and whole-request time-out than the
+// client's own (which are restored afterwards), for short documents.
+int HttpGetBounded(HttpClient& client, const std::string& url, size_t maxReplyBytes,
+                   long transferTimeoutMs, HttpReply& reply);
+
 // POSTs `parts` in order as one multipart/form-data body. Results as HttpGet.
 int HttpPostMultipart(HttpClient& client, const std::string& url,
                       const std::vector<HttpPart>& parts, HttpReply& reply);

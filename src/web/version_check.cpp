@@ -124,10 +124,8 @@ std::optional<int> CheckVersion(TfrmWeb& web, int installed, const std::string& 
     } else {
         const std::string url = web.versionService + (path[0] == '/' ? "" : "/") + path;
         HttpReply reply;
-        const size_t savedCap = web.http.maxReplyBytes;
-        web.http.maxReplyBytes = kMaxVersionReplyBytes;
-        const int r = HttpGet(web.http, url, reply);
-        web.http.maxReplyBytes = savedCap;
+        const int r =
+            HttpGetBounded(web.http, url, kMaxVersionReplyBytes, kVersionTimeoutMs, reply);
         if (r == kHttpReplyTooLarge) {
             status = kVersionParseError;
         } else if (r != kHttpOk) {

@@ -21,6 +21,7 @@ inline constexpr int kVersionParseError = -1002;    // the reply could not be re
 
 inline constexpr size_t kMaxVersionReplyBytes = 64 * 1024;
 inline constexpr size_t kMaxDownloadAddressChars = 999;
+inline constexpr long kVersionTimeoutMs = 30000;  // the whole request
 
 struct VersionDocument {
     int status = 0;  // 0, or kVersionParseError

@@ -208,6 +208,14 @@ TEST_F(VersionCheck, ServiceDownGivesTheConnectionErrorWithItsReason) {
         "\n\nError: ";
     EXPECT_EQ(ui.messages[0].text.substr(0, head.size()), head);
     EXPECT_GT(ui.messages[0].text.size(), head.size());
+
+    // A service that accepts and then says nothing ends in the time-out.
+    webtest::SilentListener silent;
+    web.versionService = silent.Base();
+    web.http.transferTimeoutMs = 300;
+    EXPECT_EQ(Check(false), std::nullopt);
+    ASSERT_EQ(ui.messages.size(), 2u);
+    EXPECT_NE(ui.messages[1].text.find("timed out"), std::string::npos) << ui.messages[1].text;
 }
 
 TEST_F(VersionCheck, MissingDocumentIsAConnectionError) {
