@@ -8,20 +8,20 @@ namespace tarsa::sim {
 
 namespace {
 
-// Layout of the stand-in firmware's identity block (firmware/README.md).
-constexpr uint32_t kIdBlock = 0x1200;
+// Layout of the stand-in firmware's identity block (firmware/README.md), as
+// offsets from the block's address (FlashMap::IdBlock, 0x1200 by default).
 constexpr std::string_view kIdMarker = "TARSA-ID";
-constexpr uint32_t kIdLabel = kIdBlock + 0x08;
+constexpr uint32_t kIdLabel = 0x08;
 constexpr uint32_t kIdLabelSize = 32;
-constexpr uint32_t kIdVersion = kIdBlock + 0x28;
-constexpr uint32_t kIdSize = kIdBlock + 0x2C;
-constexpr uint32_t kIdIntegrity = kIdBlock + 0x2E;
-constexpr uint32_t kIdReserved = kIdBlock + 0x30;
+constexpr uint32_t kIdVersion = 0x28;
+constexpr uint32_t kIdSize = 0x2C;
+constexpr uint32_t kIdIntegrity = 0x2E;
+constexpr uint32_t kIdReserved = 0x30;
 constexpr uint32_t kIdBlockSize = 0x40;
 constexpr uint32_t kHighSection = 0xFFC0;
 constexpr uint32_t kHighSectionSize = 32;
-constexpr uint16_t kEntryPoint = 0x1240;
-constexpr uint16_t kTrap = 0x1260;
+constexpr uint32_t kEntryPoint = 0x40;  // reset vector: right after the block
+constexpr uint32_t kTrap = 0x60;        // every other vector
 
 bool InInfo(const FlashMap& m, uint32_t a) {
     return a >= m.infoStart && a - m.infoStart < m.infoSegments * m.infoSegmentSize;
@@ -46,10 +46,10 @@ void PutWord(Flash& flash, uint32_t address, uint16_t value) {
 }
 
 uint16_t IntegrityOf(const Flash& flash, uint32_t mainSize) {
-    const uint8_t* b = flash.bytes.data();
-    uint16_t crc = Crc16(b + kIdBlock, kIdIntegrity - kIdBlock, 0xFFFF);
-    crc = Crc16(b + kIdReserved, kIdBlock + mainSize - kIdReserved, crc);
-    return Crc16(b + kHighSection, kHighSectionSize, crc);
+    const uint8_t* b = flash.bytes.data() + flash.map.IdBlock();
+    uint16_t crc = Crc16(b, kIdIntegrity, 0xFFFF);
+    crc = Crc16(b + kIdReserved, mainSize - kIdReserved, crc);
+    return Crc16(flash.bytes.data() + kHighSection, kHighSectionSize, crc);
 }
 
 }  // namespace
@@ -115,38 +115,52 @@ uint16_t FlashWord(const Flash& flash, uint32_t address) {
 FlashIdentity FlashIdentify(const Flash& flash) {
     FlashIdentity id;
     const auto& b = flash.bytes;
-    if (!std::equal(kIdMarker.begin(), kIdMarker.end(), b.begin() + kIdBlock)) return id;
+    uint32_t block = flash.map.IdBlock();
+    if (block + kIdBlockSize > kLoaderCodeStart) return id;
+    if (!std::equal(kIdMarker.begin(), kIdMarker.end(), b.begin() + block)) return id;
     id.marker = true;
-    for (uint32_t i = 0; i < kIdLabelSize && b[kIdLabel + i] != 0; ++i) {
-        id.label += static_cast<char>(b[kIdLabel + i]);
+    for (uint32_t i = 0; i < kIdLabelSize && b[block + kIdLabel + i] != 0; ++i) {
+        id.label += static_cast<char>(b[block + kIdLabel + i]);
     }
-    uint32_t mainSize = FlashWord(flash, kIdSize);
+    id.version = FlashWord(flash, block + kIdVersion);
+    uint32_t mainSize = FlashWord(flash, block + kIdSize);
     // A size that does not cover the identity block, or runs into the loader,
     // cannot belong to a good image (and must not steer the check out of bounds).
-    if (mainSize < kIdBlockSize || kIdBlock + mainSize > kLoaderCodeStart) return id;
-    id.codeGood = IntegrityOf(flash, mainSize) == FlashWord(flash, kIdIntegrity);
+    if (mainSize < kIdBlockSize || block + mainSize > kLoaderCodeStart) return id;
+    id.codeGood = IntegrityOf(flash, mainSize) == FlashWord(flash, block + kIdIntegrity);
     return id;
 }
 
-void FlashInstallFactoryImage(Flash& flash, std::string_view label) {
+void FlashInstallFactoryImage(Flash& flash, std::string_view label, uint32_t mainSize) {
     const FlashMap& m = flash.map;
     Fill(flash, m.infoStart, m.infoStart + m.infoSegments * m.infoSegmentSize);
     Fill(flash, m.mainStart, kLoaderCodeStart);
     Fill(flash, kVectorSegment, m.memoryEnd);
-    std::copy(kIdMarker.begin(), kIdMarker.end(), flash.bytes.begin() + kIdBlock);
+    uint32_t block = m.IdBlock();
+    if (block + kIdBlockSize > kLoaderCodeStart) return;  // no room below the loader
+    std::copy(kIdMarker.begin(), kIdMarker.end(), flash.bytes.begin() + block);
     for (uint32_t i = 0; i < kIdLabelSize; ++i) {
-        flash.bytes[kIdLabel + i] = i < label.size() ? static_cast<uint8_t>(label[i]) : 0;
+        flash.bytes[block + kIdLabel + i] = i < label.size() ? static_cast<uint8_t>(label[i]) : 0;
     }
     uint16_t version = 0;
     for (char c : label) {
         if (c >= '0' && c <= '9') version = static_cast<uint16_t>(version * 10 + (c - '0'));
     }
-    PutWord(flash, kIdVersion, version);
-    PutWord(flash, kIdVersion + 2, 0);  // type code: not read by the device
-    PutWord(flash, kIdSize, static_cast<uint16_t>(kIdBlockSize));
-    PutWord(flash, kIdIntegrity, IntegrityOf(flash, kIdBlockSize));
+    PutWord(flash, block + kIdVersion, version);
+    PutWord(flash, block + kIdVersion + 2, 0);  // type code: not read by the device
+    mainSize = std::clamp<uint32_t>(mainSize, kIdBlockSize, kLoaderCodeStart - block);
+    uint32_t x = 0x2545F491;  // xorshift32 filler after the block
+    for (uint32_t a = block + kIdBlockSize; a < block + mainSize; ++a) {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        flash.bytes[a] = static_cast<uint8_t>(x);
+    }
+    PutWord(flash, block + kIdSize, static_cast<uint16_t>(mainSize));
+    PutWord(flash, block + kIdIntegrity, IntegrityOf(flash, mainSize));
     for (uint32_t i = 0; i < kVectorCount; ++i) {
-        PutWord(flash, kVectorAddress + 2 * i, i + 1 == kVectorCount ? kEntryPoint : kTrap);
+        uint32_t target = block + (i + 1 == kVectorCount ? kEntryPoint : kTrap);
+        PutWord(flash, kVectorAddress + 2 * i, static_cast<uint16_t>(target));
     }
 }
 

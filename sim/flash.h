@@ -17,9 +17,10 @@
 // is not). A refused write changes nothing.
 //
 // The start-up check reads the identity block of the stand-in firmware
-// (firmware/README.md): marker "TARSA-ID" at 0x1200, the label, the main
-// section's byte count and a CRC-16 integrity word. All knowledge of that
-// layout is in FlashIdentify (flash.cpp).
+// (firmware/README.md): marker "TARSA-ID" 0x100 above the start of main flash
+// (0x1200 for the default map), the label, the version, the main section's
+// byte count and a CRC-16 integrity word. All knowledge of that layout is in
+// FlashIdentify and FlashInstallFactoryImage (flash.cpp).
 #pragma once
 
 #include <cstdint>
@@ -48,6 +49,9 @@ struct FlashMap {
     uint32_t infoSegmentSize = 128;
     uint32_t mainStart = 0x1100;   // first byte of main flash
     uint32_t memoryEnd = 0x10000;  // one past the last flash byte (0x10000 to 0x100000)
+    // Where the application's identity block lies: 0x100 above the start of
+    // main flash (0x1200 for the default map).
+    uint32_t IdBlock() const { return mainStart + 0x100; }
 };
 
 struct Flash {
@@ -77,14 +81,17 @@ uint16_t FlashWord(const Flash& flash, uint32_t address);
 struct FlashIdentity {
     bool marker = false;    // the identity block is there
     std::string label;      // its label ("Talox 2.29")
+    uint16_t version = 0;   // its version number (229)
     bool codeGood = false;  // the integrity word matches the flash contents
 };
 FlashIdentity FlashIdentify(const Flash& flash);
 
 // Writes a minimal valid stand-in image with this label (identity block, an
 // empty high section, reset vector): the firmware a new device leaves the
-// factory with. The flash is erased first.
-void FlashInstallFactoryImage(Flash& flash, std::string_view label);
+// factory with. The flash is erased first. A `mainSize` above the block's 64
+// bytes fills the rest of the main section with filler bytes (cut where it
+// would reach the loader's flash); the integrity word covers them.
+void FlashInstallFactoryImage(Flash& flash, std::string_view label, uint32_t mainSize = 0x40);
 
 // CRC-16, polynomial 0x1021, most significant bit first, no final XOR.
 uint16_t Crc16(const uint8_t* data, std::size_t size, uint16_t crc);

@@ -24,6 +24,7 @@
 #include "sim/device.h"
 #include "sim/pty.h"
 #include "sim/radio_link.h"
+#include "sim/reader_model.h"
 
 namespace tarsa::sim {
 
@@ -93,6 +94,7 @@ struct Simulator::Impl {
     std::unique_ptr<DeviceModel> model;  // what answers on the line
     Device* device = nullptr;            // the model when it is a device with flash
     RadioLink* radio = nullptr;          // the model when it is a radio modem
+    ReaderModel* reader = nullptr;       // the model when it is a reader
     bool silent = false;
     bool echo = false;
     std::string reject;
@@ -313,7 +315,12 @@ std::unique_ptr<Simulator> Simulator::Start(const std::string& device, DeviceCon
     std::unique_ptr<DeviceModel> model;
     Device* asDevice = nullptr;
     RadioLink* asRadio = nullptr;
-    if (device == kRadioModemName) {
+    ReaderModel* asReader = nullptr;
+    if (auto reader = ReaderModel::Create(device, config)) {
+        asReader = reader.get();
+        asDevice = &reader->LoaderDevice();
+        model = std::move(reader);
+    } else if (device == kRadioModemName) {
         auto radio = std::make_unique<RadioLink>(config);
         if (!radio->ConfigOk()) return nullptr;
         asRadio = radio.get();
@@ -335,6 +342,7 @@ std::unique_ptr<Simulator> Simulator::Start(const std::string& device, DeviceCon
     impl->model = std::move(model);
     impl->device = asDevice;
     impl->radio = asRadio;
+    impl->reader = asReader;
     Impl* raw = impl.get();
     impl->thread = std::thread([raw] { raw->Run(); });
     return std::unique_ptr<Simulator>(new Simulator(std::move(impl)));
@@ -439,6 +447,14 @@ std::map<std::string, std::string> Simulator::Settings() const {
     return {};
 }
 
+bool Simulator::WithSensor(const std::function<void(Sdi12Sensor&)>& use) {
+    std::lock_guard<std::mutex> lock(impl_->mu);
+    Sdi12Sensor* sensor = impl_->reader ? impl_->reader->Sensor() : nullptr;
+    if (sensor == nullptr) return false;
+    use(*sensor);
+    return true;
+}
+
 std::map<std::string, std::string> Simulator::StationSettings(std::size_t n) const {
     std::lock_guard<std::mutex> lock(impl_->mu);
     if (!impl_->radio) return {};
@@ -478,6 +494,9 @@ std::vector<std::string> DeviceNames() {
     std::vector<std::string> names;
     for (std::size_t i = 0; i < count; ++i) names.emplace_back(kinds[i].name);
     names.emplace_back(kRadioModemName);
+    for (const char* reader : kReaderNames) {
+        if (FindDeviceKind(reader) == nullptr) names.emplace_back(reader);
+    }
     return names;
 }
 

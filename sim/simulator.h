@@ -13,16 +13,19 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "sim/flash.h"
+#include "sim/reader_config.h"
 
 namespace tarsa::sim {
 
 struct RadioStation;
+class Sdi12Sensor;
 
 struct DeviceConfig {  // identity and behaviour of a simulated device
     // What "get -ver" answers. Empty: the model word and `version` ("Talox 2.29").
@@ -47,6 +50,9 @@ struct DeviceConfig {  // identity and behaviour of a simulated device
     int programMs = 0;     // work time of one "W" block or the vectors
     int restartMs = 200;   // after "V": deaf while the application starts
     int powerOffMs = 200;  // after a simulated power loss: deaf this long
+
+    // Readers ("hd", "tcd"): the reader and the digital sensor on its bus.
+    ReaderConfig reader;
 
     // Data loggers (see sim/README.md for the models and their settings).
     // Starting values that differ from the factory defaults, by setting word
@@ -127,6 +133,12 @@ class Simulator {
     // "application", "loader waiting" (for a host) or "loader" (taking commands).
     std::string State() const;
     int BlocksWritten() const;  // "W" blocks the loader has programmed
+
+    // Readers: runs `use` under the simulator's lock on the digital sensor on
+    // the bus (its settings, switches and firmware). False, without calling,
+    // for other devices or an empty bus. For a reader with a sensor, the
+    // loader switches, Flash(), State() and BlocksWritten() are the sensor's.
+    bool WithSensor(const std::function<void(Sdi12Sensor&)>& use);
 
     // The logger's current settings as it prints them, by setting word, plus
     // "clock" (seconds since 2000), "baud", "records", "resets" and, with a
