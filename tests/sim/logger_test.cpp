@@ -1,7 +1,10 @@
 // The simulated data loggers driven with raw bytes from a plain descriptor on
 // the pty slave: every setting's get and set, version gating, old firmware,
 // clock, data erase, line speed changes and factory defaults after an update.
+#include <unistd.h>
+
 #include <cstdio>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -256,6 +259,161 @@ TEST(SimLogger, OtherModelsHaveTheirOwnSettings) {
     EXPECT_EQ(tcd.Ask("get -ver"), Said("TCD 1.02"));
     EXPECT_EQ(tcd.Ask("get -w"), Said("Unsupported"));
     EXPECT_EQ(tcd.Ask("get -i"), Said("TCD"));
+}
+
+TEST(SimLogger, OldTaloFirmwareSpeaksShowHertzTimeAndBarePrompts) {
+    DeviceConfig config = Version("1.72");
+    config.settings = {{"i", "OLD1"}, {"w", "600"}, {"r", "3"}, {"resets", "7"}};
+    Logger l("talo", config);
+    ASSERT_TRUE(l.Ready());
+    EXPECT_EQ(l.Ask("get -ver"), Said("?"));
+    EXPECT_EQ(l.Ask("get -i"), Said("?"));
+    EXPECT_EQ(l.Ask("show"), Said("ID: OLD1\rVersion: 1.72\rRadio: 3\rWake: 600\rResets: 7"));
+    EXPECT_EQ(l.Ask("hertz"), Said("60 Hz"));
+    // Old firmware confirms a setting with the bare prompt.
+    EXPECT_EQ(l.Ask("set -p 50"), "\r>");
+    EXPECT_EQ(l.Ask("hertz"), Said("50 Hz"));
+    EXPECT_EQ(l.Ask("set -padc 50"), Said("?"));
+    EXPECT_EQ(l.Ask("set -i NEW2"), "\r>");
+    EXPECT_EQ(l.Ask("set -w 120"), "\r>");
+    EXPECT_EQ(l.Ask("set -r 0"), "\r>");
+    EXPECT_EQ(l.Ask("set -i BAD NAME"), Said("?"));
+    EXPECT_EQ(l.Ask("show"), Said("ID: NEW2\rVersion: 1.72\rRadio: 0\rWake: 120\rResets: 7"));
+    EXPECT_EQ(l.Ask("set -t 13:14:15"), "\r>");
+    EXPECT_EQ(l.Ask("set -d 2024-02-29"), "\r>");
+    std::string time = l.Ask("time");
+    EXPECT_EQ(time.rfind("\rDate\\Time: 2024-02-29 13:14:1", 0), 0u) << time;
+
+    // Up to 1.64 there is no PADC at all.
+    Logger older("talo", Version("1.64"));
+    ASSERT_TRUE(older.Ready());
+    EXPECT_EQ(older.Ask("hertz"), Said("?"));
+    EXPECT_EQ(older.Ask("set -p 50"), Said("?"));
+
+    // From 2.00 a Talo runs new firmware.
+    Logger fresh("talo");
+    ASSERT_TRUE(fresh.Ready());
+    EXPECT_EQ(fresh.Ask("get -ver"), Said("Talo 3.02"));
+    EXPECT_EQ(fresh.Ask("show"), Said("Unsupported"));
+    EXPECT_EQ(fresh.Ask("get -padc"), Said("60"));
+}
+
+TEST(SimLogger, ClockInBothFormsAndItsRange) {
+    DeviceConfig config;
+    config.settings["clock"] = "0";
+    Logger l("talox", config);
+    ASSERT_TRUE(l.Ready());
+    EXPECT_EQ(l.Ask("get -t"), Said("2000-01-01 00:00:00"));
+    EXPECT_EQ(l.Ask("get -sec"), Said("Unsupported"));
+    EXPECT_EQ(l.Ask("set -t 23:59:58"), Said("OK"));
+    EXPECT_EQ(l.Ask("set -d 2031-12-31"), Said("OK"));
+    EXPECT_EQ(l.Ask("get -t").substr(0, 19), "\r2031-12-31 23:59:5");
+    EXPECT_EQ(l.Ask("set -t 24:00:00"), Said("ERROR"));
+    EXPECT_EQ(l.Ask("set -d 2023-02-29"), Said("ERROR"));
+    EXPECT_EQ(l.Ask("set -d 1999-12-31"), Said("ERROR"));
+    EXPECT_EQ(l.Ask("set -d 2024-2-29"), Said("OK"));
+
+    // The reader counts seconds since 2000.
+    Logger hd("hd");
+    ASSERT_TRUE(hd.Ready());
+    // 2024-02-29 12:00:00 is 8825 days and 12 hours after 2000-01-01.
+    EXPECT_EQ(hd.Ask("set -sec 762523200"), Said("OK"));
+    EXPECT_EQ(hd.Ask("get -t"), Said("2024-02-29 12:00:00"));
+    std::string sec = hd.Ask("get -sec");
+    EXPECT_TRUE(sec == Said("762523200") || sec == Said("762523201")) << sec;
+    EXPECT_EQ(hd.Ask("set -sec -5"), Said("ERROR"));
+}
+
+TEST(SimLogger, YesErasesTheDataUnlessTheDataFlashIsBroken) {
+    Logger l;
+    ASSERT_TRUE(l.Ready());
+    EXPECT_EQ(l.sim->Settings()["records"], "1000");
+    EXPECT_EQ(l.Ask("yes"), Said("OK"));
+    EXPECT_EQ(l.sim->Settings()["records"], "0");
+
+    DeviceConfig config;
+    config.brokenDataFlash = true;
+    Logger broken("talox", config);
+    ASSERT_TRUE(broken.Ready());
+    EXPECT_EQ(broken.Ask("yes"), Said("DataFlash FAIL"));
+    EXPECT_EQ(broken.sim->Settings()["records"], "1000");
+
+    // Old firmware ends its answer with "!".
+    Logger old("talo", Version("1.72"));
+    ASSERT_TRUE(old.Ready());
+    EXPECT_EQ(old.Ask("yes"), Said("Data erased OK!"));
+}
+
+TEST(SimLogger, SetBaudSwitchesTheDeviceAndAWrongHostSpeedIsNoise) {
+    Logger l;
+    ASSERT_TRUE(l.Ready());
+    EXPECT_EQ(l.Ask("set -baud 7"), Said("ERROR"));
+    // The confirmation still comes at 9600, without a prompt.
+    ASSERT_TRUE(l.port.Send("set -baud 3\r"));
+    EXPECT_EQ(l.port.ReadUntil("OK\r", 1000), "\rOK\r");
+    EXPECT_EQ(l.sim->Settings()["baud"], "57600");
+    // At the old speed the device hears noise and says nothing.
+    EXPECT_EQ(l.port.Ask("get -ver\r", 300), "");
+    ASSERT_TRUE(l.port.SetBaud(B57600));
+    // The noise is still in its line buffer: the first line is garbage.
+    EXPECT_EQ(l.Ask(""), Said("Unsupported"));
+    EXPECT_EQ(l.Ask("get -ver"), Said("Talox 2.29"));
+    ASSERT_TRUE(l.port.Send("set -baud 0\r"));
+    EXPECT_EQ(l.port.ReadUntil("OK\r", 1000), "\rOK\r");
+    ASSERT_TRUE(l.port.SetBaud(B9600));
+    EXPECT_EQ(l.Ask("get -ver"), Said("Talox 2.29"));
+}
+
+// Words of the vectors now in flash, as "V" carries them.
+std::string VectorWords(const std::vector<uint8_t>& flash) {
+    std::string words;
+    for (uint32_t a = 0xFFE0; a < 0x10000; a += 2) {
+        char w[8];
+        std::snprintf(w, sizeof w, "%02X%02X", flash[a + 1], flash[a]);
+        words += w;
+    }
+    return words;
+}
+
+std::string Frame(char letter, const std::string& payload) {
+    int sum = 46 + letter;
+    for (char c : payload) sum += static_cast<signed char>(c);
+    char tail[16];
+    std::snprintf(tail, sizeof tail, ".%04X\r", sum % 65535);
+    return std::string(1, letter) + payload + tail;
+}
+
+TEST(SimLogger, FirmwareUpdateBringsBackFactorySettingsButKeepsTheSerialNumber) {
+    DeviceConfig config;
+    config.radioModem = true;
+    config.settings = {{"site", "Lake 4"}, {"sn", "X77"}, {"w", "60"}, {"i", "LAKE4"}};
+    Logger l("talox", config);
+    ASSERT_TRUE(l.Ready());
+    EXPECT_EQ(l.Ask("set -rch 5"), Said("OK\r\rOK"));
+    EXPECT_EQ(l.Ask("set -baud 1"), "\rOK\r");
+    ASSERT_TRUE(l.port.SetBaud(B19200));
+    // Through the loader, the vectors written again: the application restarts.
+    ASSERT_TRUE(l.port.Send("boot QUAB\r"));
+    EXPECT_EQ(l.port.ReadUntil("OK\r", 1000), "\rOK\r");
+    ASSERT_TRUE(l.port.SetBaud(B9600));
+    ASSERT_TRUE(l.port.Send("\rP"));
+    EXPECT_EQ(l.port.ReadUntil("#", 1000), "$#");
+    ASSERT_TRUE(l.port.Send(Frame('V', VectorWords(l.sim->Flash()))));
+    EXPECT_EQ(l.port.ReadUntil("+", 1000), "+");
+    ::usleep(400'000);
+    ASSERT_EQ(l.sim->State(), "application");
+    std::map<std::string, std::string> s = l.sim->Settings();
+    EXPECT_EQ(s["site"], "Unnamed");
+    EXPECT_EQ(s["w"], "300");
+    EXPECT_EQ(s["i"], "TALOX");
+    EXPECT_EQ(s["trait"], "254");
+    EXPECT_EQ(s["sn"], "X77");
+    EXPECT_EQ(s["resets"], "1");
+    // The radio settings live in the modem, not in the logger's flash.
+    EXPECT_EQ(s["rch"], "5");
+    // The clock starts again at 2000-01-01, the line at 9600.
+    EXPECT_EQ(l.Ask("get -t").substr(0, 12), "\r2000-01-01 ");
+    EXPECT_EQ(l.Ask("get -site"), Said("Unnamed"));
 }
 
 }  // namespace
