@@ -75,13 +75,13 @@ void MainWindow::FormShow(const Environment& environment) {
     ui_.SetMenuVisible(MenuItem::DontEraseData, true);
 
     // Persisted settings.
-    bool saved = false;
-    forceFindAll_ = store_.ReadBool("FindAllComms", saved) ? saved : false;
+    // A missing value reads as empty text: not forced, and no saved port.
+    forceFindAll_ = store_.Read("FindAllComms") == "1";
     ui_.SetMenuChecked(MenuItem::ForceFindAllCommPorts, forceFindAll_);
     verbose_ = true;
     ui_.SetMenuChecked(MenuItem::VerboseErrorFile, true);
-    std::string savedPort;
-    bool portSaved = store_.ReadString("CommPort", savedPort);
+    std::string savedPort = store_.Read("CommPort");
+    bool portSaved = !savedPort.empty();
 
     // Files.
     dataFolder_ = environment.dataFolder.empty() ? DataFolder(environment.programFolder)
@@ -288,10 +288,10 @@ bool MainWindow::RequestClose() {
 }
 
 void MainWindow::FormClose() {
-    store_.WriteBool("FindAllComms", forceFindAll_);
-    store_.WriteBool("VerboseLog", verbose_);
-    store_.WriteString("CommPort", selectedPortName_);
-    if (!store_.Flush() && log_) {
+    bool saved = store_.Write("FindAllComms", forceFindAll_ ? "1" : "0");
+    saved = store_.Write("VerboseLog", verbose_ ? "1" : "0") && saved;
+    saved = store_.Write("CommPort", selectedPortName_) && saved;
+    if (!saved && log_) {
         log_->Write(kLogOutcome, kMainTag, "Could not save the window settings");
     }
 }

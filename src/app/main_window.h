@@ -17,11 +17,12 @@
 #include <vector>
 
 #include "app/main_window_ui.h"
-#include "app/settings_store.h"
+#include "app/paths.h"
 #include "catalogue/catalogue.h"
 #include "loader/bsl_host.h"
 #include "log/tarsa_log.h"
 #include "serial/serial_port.h"
+#include "web/settings_store.h"
 
 namespace tarsa::app {
 

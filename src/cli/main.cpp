@@ -13,7 +13,6 @@
 #include <vector>
 
 #include "app/main_window.h"
-#include "app/settings_store.h"
 #include "cli/simulate.h"
 #include "cli/terminal_ui.h"
 #include "serial/port_enum.h"
@@ -164,7 +163,7 @@ class Session {
   public:
     explicit Session(const Options& o)
         : ui_(stdout, stderr, o.yes, isatty(STDIN_FILENO) != 0, isatty(STDOUT_FILENO) != 0),
-          store_(tarsa::app::UserConfigPath("TarsaBSL.ini")),
+          store_(tarsa::UserSettingsPath("TarsaBSL")),
           window_(ui_, store_, Config(), ListForWindow) {
         tarsa::app::Environment env;
         if (o.factory) env.arguments.push_back("-factory");
@@ -189,7 +188,7 @@ class Session {
 
   private:
     tarsa::cli::TerminalUi ui_;
-    tarsa::app::IniFileStore store_;
+    tarsa::IniFileStore store_;
     tarsa::app::MainWindow window_;
 };
 

@@ -21,30 +21,17 @@ using test::FakeUi;
 
 class MemoryStore : public SettingsStore {
   public:
-    bool ReadBool(const std::string& name, bool& value) const override {
-        auto it = values.find(name);
-        if (it == values.end()) return false;
-        value = it->second == "1";
-        return true;
+    std::string Read(const std::string& key) override {
+        auto it = values.find(key);
+        return it == values.end() ? std::string() : it->second;
     }
-    bool ReadString(const std::string& name, std::string& value) const override {
-        auto it = values.find(name);
-        if (it == values.end()) return false;
-        value = it->second;
-        return true;
-    }
-    void WriteBool(const std::string& name, bool value) override {
-        values[name] = value ? "1" : "0";
-    }
-    void WriteString(const std::string& name, const std::string& value) override {
-        values[name] = value;
-    }
-    bool Flush() override {
-        ++flushes;
+    bool Write(const std::string& key, const std::string& value) override {
+        values[key] = value;
+        ++writes;
         return true;
     }
     std::map<std::string, std::string> values;
-    int flushes = 0;
+    int writes = 0;
 };
 
 class MainWindowTest : public ::testing::Test {
@@ -161,7 +148,7 @@ TEST_F(MainWindowTest, SavedPortIsSelectedAndSavedAgainAtClose) {
     EXPECT_EQ(store_.values["FindAllComms"], "0");
     EXPECT_EQ(store_.values["VerboseLog"], "1");
     EXPECT_EQ(store_.values["CommPort"], "ttyUSB1");
-    EXPECT_EQ(store_.flushes, 1);
+    EXPECT_EQ(store_.writes, 3);
 }
 
 TEST_F(MainWindowTest, VanishedSavedPortFallsBackToTheFirst) {
@@ -394,33 +381,6 @@ TEST_F(MainWindowTest, ProgressHookStepsOnEraseAndAccumulatesOnUpload) {
     EXPECT_LE(w.Progress(), 91);
     w.ProgressHook(0, 0, 1, 'Q');
     EXPECT_GE(ui_.pumps, 236);
-}
-
-TEST(IniFileStoreTest, ValuesSurviveARoundTripAndMissingFilesReadEmpty) {
-    fs::path dir = fs::temp_directory_path() / ("tarsa_ini_" + std::to_string(getpid()));
-    fs::remove_all(dir);
-    std::string path = (dir / "sub" / "TarsaBSL.ini").string();
-    {
-        IniFileStore store(path);
-        bool b = true;
-        std::string s = "x";
-        EXPECT_FALSE(store.ReadBool("FindAllComms", b));
-        EXPECT_FALSE(store.ReadString("CommPort", s));
-        EXPECT_EQ(s, "x");
-        store.WriteBool("FindAllComms", true);
-        store.WriteString("CommPort", "ttyUSB0\nInjected=1");
-        ASSERT_TRUE(store.Flush());
-    }
-    IniFileStore again(path);
-    bool b = false;
-    std::string s;
-    EXPECT_TRUE(again.ReadBool("FindAllComms", b));
-    EXPECT_TRUE(b);
-    EXPECT_TRUE(again.ReadString("CommPort", s));
-    EXPECT_EQ(s, "ttyUSB0Injected=1") << "a value cannot add a line of its own";
-    EXPECT_FALSE(again.ReadString("Injected", s));
-    EXPECT_EQ(fs::status(path).permissions() & fs::perms::group_all, fs::perms::none);
-    fs::remove_all(dir);
 }
 
 }  // namespace
