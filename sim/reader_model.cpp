@@ -2,8 +2,6 @@
 // SDI-12 bus with its break, and the bridge to the sensor's loader line.
 #include "sim/reader_model.h"
 
-#include <cstdio>
-
 namespace tarsa::sim {
 
 namespace {
@@ -14,48 +12,21 @@ constexpr std::size_t kBusLineCapacity = 600;
 
 constexpr std::string_view kSteering = "[]`";
 
-// Reader firmware without a row in the device table: only what this model
-// answers itself.
-constexpr DeviceKind kBareHandra = {"hd", nullptr, 0};
-constexpr DeviceKind kBareTcd = {"tcd", nullptr, 0};
-
-char Upper(char c) {
-    return c >= 'a' && c <= 'z' ? static_cast<char>(c - 32) : c;
-}
-
-// True when the first word of `identity` is `word`, ignoring case.
-bool NamesModel(std::string_view identity, std::string_view word) {
-    std::size_t blank = identity.find(' ');
-    std::string_view first = identity.substr(0, blank);
-    if (first.size() != word.size() || blank == std::string_view::npos) return false;
-    for (std::size_t i = 0; i < word.size(); ++i) {
-        if (Upper(first[i]) != Upper(word[i])) return false;
-    }
-    return true;
-}
-
 }  // namespace
 
 std::unique_ptr<ReaderModel> ReaderModel::Create(std::string_view name,
                                                  const DeviceConfig& config) {
-    const DeviceKind* bare = nullptr;
-    if (name == "hd") bare = &kBareHandra;
-    if (name == "tcd") bare = &kBareTcd;
-    if (bare == nullptr) return nullptr;
-    const DeviceKind* table = FindDeviceKind(name);
-    return std::make_unique<ReaderModel>(name == "hd" ? "HD" : "TCD", table ? *table : *bare,
-                                         table != nullptr, config);
+    bool reader = false;
+    for (const char* known : kReaderNames) reader = reader || name == known;
+    const DeviceKind* kind = reader ? FindDeviceKind(name) : nullptr;
+    if (kind == nullptr) return nullptr;
+    auto model = std::make_unique<ReaderModel>(*kind, config);
+    if (!model->own_->ConfigOk()) return nullptr;
+    return model;
 }
 
-ReaderModel::ReaderModel(std::string_view word, const DeviceKind& kind, bool ownTable,
-                         const DeviceConfig& config)
-    : reader_(config.reader), ownTable_(ownTable) {
-    identity_ = std::string(word) + (word == "HD" ? " 1.25" : " 1.10");
-    if (NamesModel(config.identity, word)) identity_ = config.identity;
-    DeviceConfig own = config;
-    // A reader with a row in the device table answers "get -ver" from there.
-    if (!ownTable_) own.identity = identity_;
-    own_ = std::make_unique<Device>(kind, own);
+ReaderModel::ReaderModel(const DeviceKind& kind, const DeviceConfig& config)
+    : reader_(config.reader), own_(std::make_unique<Device>(kind, config)) {
     if (reader_.sensor.present) sensor_ = std::make_unique<Sdi12Sensor>(reader_.sensor, config);
 }
 
@@ -163,7 +134,6 @@ Answer ReaderModel::Execute(const std::string& command, uint64_t nowMs) {
             break;
     }
     if (own_->State() == DeviceState::Application) {
-        if (command == "get -ver" && !ownTable_) return Say(identity_);
         if (command == "get -hver") return Say(std::string(1, reader_.hardwareRevision));
         if (command == "get -batt") return Say(std::to_string(reader_.battery));
     }

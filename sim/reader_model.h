@@ -9,10 +9,9 @@
 //   "]" loader bridge: every byte goes to the sensor's loader line unchanged
 //       (the "P" greeting included) and the loader's answers come back;
 //   grave accent: back to the reader's own text commands.
-// In text-command mode the reader answers "get -ver", "get -hver" and
-// "get -batt" itself; other lines go to the reader's own firmware (the
-// device table's row for its name when there is one, else every other
-// command is "Unsupported").
+// In text-command mode the reader answers "get -hver" and "get -batt"
+// itself; every other line goes to the reader's own firmware, the device
+// table's row for its name ("get -ver", its loader, ...).
 //
 // The model knows nothing about pty, threads or fault switches; the
 // transport applies those to each command this model cuts (a text line, an
@@ -33,7 +32,7 @@ class ReaderModel : public DeviceModel {
   public:
     enum class Mode { Commands, Sdi12, Bridge };
 
-    // Null when `name` is not a reader ("hd", "tcd").
+    // Null when `name` is not a reader ("hd", "tcd") of the device table.
     static std::unique_ptr<ReaderModel> Create(std::string_view name, const DeviceConfig& config);
 
     bool TakeCommand(std::string& input, std::string& command, uint64_t nowMs) override;
@@ -46,16 +45,13 @@ class ReaderModel : public DeviceModel {
     // there is one, else the reader's own.
     Device& LoaderDevice();
 
-    // `ownTable`: `kind` is the device table's row for this reader.
-    ReaderModel(std::string_view word, const DeviceKind& kind, bool ownTable,
-                const DeviceConfig& config);
+    // `kind`: the device table's row for this reader (its own firmware).
+    ReaderModel(const DeviceKind& kind, const DeviceConfig& config);
 
   private:
     void Steer(char c);
 
-    std::string identity_;
     ReaderConfig reader_;
-    bool ownTable_ = false;  // the device table has a row for this reader
     std::unique_ptr<Device> own_;
     std::unique_ptr<Sdi12Sensor> sensor_;
     Mode mode_ = Mode::Commands;
@@ -65,7 +61,7 @@ class ReaderModel : public DeviceModel {
     std::string bridgeInput_;  // bytes on the sensor's loader line
 };
 
-// Names of the reader models, for the simulator's device list.
+// The device table's rows that run as readers.
 inline constexpr const char* kReaderNames[] = {"hd", "tcd"};
 
 }  // namespace tarsa::sim

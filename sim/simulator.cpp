@@ -494,9 +494,6 @@ std::vector<std::string> DeviceNames() {
     std::vector<std::string> names;
     for (std::size_t i = 0; i < count; ++i) names.emplace_back(kinds[i].name);
     names.emplace_back(kRadioModemName);
-    for (const char* reader : kReaderNames) {
-        if (FindDeviceKind(reader) == nullptr) names.emplace_back(reader);
-    }
     return names;
 }
 
