@@ -15,10 +15,13 @@ namespace tarsa::sim {
 // values after every firmware update (SensorConfig::Factory).
 struct SensorSettings {
     char address = '0';
-    int type = 93;             // "?X8!": 0 to 255
-    bool typeAsDigits = true;  // "?X8!" answers decimal digits; false: one character
-    std::string serial;        // "?X#!"; empty: the sensor has none
-    std::string calibration1 = "1 0.000 1.000 0.000";              // "?X4!"
+    int type = 93;  // "?X8!": 0 to 255
+    // "?X8!" answers decimal digits (true) or one character (false); empty:
+    // a character when the type is a letter's code ("z" for 122), else digits
+    // (93 would be "]").
+    std::optional<bool> typeAsDigits;
+    std::string serial;                                // "?X#!"; empty: the sensor has none
+    std::string calibration1 = "1 0.000 1.000 0.000";  // "?X4!"
     std::string calibration2 = "1 1.44832 1.91683 2.35961 2.991";  // "?Xa!"
     std::string calibration3 = "1 0.000 1.000";                    // "?XO!"
 };

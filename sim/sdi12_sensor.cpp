@@ -236,7 +236,9 @@ Answer Sdi12Sensor::Execute(std::string_view body, uint64_t nowMs) {
         return Reply(settings_.serial.empty() ? std::string() : " " + settings_.serial);
     }
     if (body == "X8") {
-        if (settings_.typeAsDigits) return Reply(" " + std::to_string(settings_.type));
+        int t = settings_.type;
+        bool letter = (t >= 'a' && t <= 'z') || (t >= 'A' && t <= 'Z');
+        if (settings_.typeAsDigits.value_or(!letter)) return Reply(" " + std::to_string(t));
         return Reply(std::string(" ") + static_cast<char>(settings_.type));
     }
     if (StartsWith(body, "X9 ")) {

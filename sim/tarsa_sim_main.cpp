@@ -25,6 +25,9 @@ void Usage(FILE* out) {
                  "                 [--erase-ms N] [--program-ms N]\n"
                  "                 [--radio-modem] [--cellular] [--broken-dataflash]\n"
                  "                 [--set WORD=VALUE]... [--station DEVICE:NAME]...\n"
+                 "                 readers (hd, tcd): [--hver C] [--battery N] [--no-sensor]\n"
+                 "                 [--sensor-type N] [--sensor-version N] [--sensor-in-loader]\n"
+                 "                 [--sensor-no-loader]\n"
                  "       tarsa-sim --list-devices\n");
 }
 
@@ -123,6 +126,29 @@ int main(int argc, char** argv) {
             config.cellular = true;
         } else if (arg == "--broken-dataflash") {
             config.brokenDataFlash = true;
+        } else if (arg == "--hver") {
+            if (!value(v) || std::strlen(v) != 1) return UsageError("bad --hver", "");
+            config.reader.hardwareRevision = v[0];
+        } else if (arg == "--battery") {
+            if (!value(v) || !ParseMs(v, config.reader.battery) || config.reader.battery > 100) {
+                return UsageError("bad --battery", "");
+            }
+        } else if (arg == "--sensor-type") {
+            int& type = config.reader.sensor.settings.type;
+            if (!value(v) || !ParseMs(v, type) || type < 1 || type > 254) {
+                return UsageError("bad --sensor-type", "");
+            }
+        } else if (arg == "--sensor-version") {
+            int& sensorVersion = config.reader.sensor.version;
+            if (!value(v) || !ParseMs(v, sensorVersion) || sensorVersion > 999) {
+                return UsageError("bad --sensor-version", "");
+            }
+        } else if (arg == "--no-sensor") {
+            config.reader.sensor.present = false;
+        } else if (arg == "--sensor-in-loader") {
+            config.reader.sensor.startInLoader = true;
+        } else if (arg == "--sensor-no-loader") {
+            config.reader.sensor.hasLoader = false;
         } else if (arg == "--in-loader") {
             config.startInLoader = true;
         } else if (arg == "--no-loader") {

@@ -222,7 +222,6 @@ TEST(SimSensor, TypeAsDigitsOrAsACharacter) {
 
     DeviceConfig qe = Bench::Config();
     qe.reader.sensor.settings.type = 122;
-    qe.reader.sensor.settings.typeAsDigits = false;
     Bench c(qe);
     ASSERT_TRUE(c.Ok());
     c.Quiet("[");
@@ -232,6 +231,8 @@ TEST(SimSensor, TypeAsDigitsOrAsACharacter) {
     EXPECT_EQ(c.Sdi("?X8!"), "0 x\r\n");
     EXPECT_EQ(c.Sdi("?X9 122!"), "0OK\r\n");  // as a number
     EXPECT_EQ(c.Sdi("?X8!"), "0 z\r\n");
+    c.sim->WithSensor([](Sdi12Sensor& s) { s.Settings().typeAsDigits = true; });
+    EXPECT_EQ(c.Sdi("?X8!"), "0 122\r\n");
 }
 
 TEST(SimSensor, Switches) {
