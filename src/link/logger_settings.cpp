@@ -162,12 +162,14 @@ int RunMember(Terrel_Protocol& link, uint32_t bit, uint32_t requested, int direc
 }
 
 // Takes the caller's record for a write but keeps the identity of the
-// connected device: the gates of the members must be those of the device
-// being written, not of the one the record was read from.
+// connected device when it is fully known: the gates of the members must be
+// those of the device being written, not of the one the record was read
+// from (its firmware version may differ). A partly known identity (an old
+// Talo before "show") leaves the record's.
 void TakeRecordForWrite(LoggerSettings& connected, const LoggerSettings& record) {
     const LoggerSettings identity = connected;
     connected = record;
-    if (!IdentityKnown(identity) && !IsOldTalo(identity)) return;
+    if (!IdentityKnown(identity)) return;
     connected.capabilities = identity.capabilities;
     connected.typeCode = identity.typeCode;
     memcpy(connected.typeName, identity.typeName, sizeof connected.typeName);
