@@ -15,6 +15,7 @@
 #include "app/main_window.h"
 #include "cli/simulate.h"
 #include "cli/terminal_ui.h"
+#include "cli/web_commands.h"
 #include "serial/port_enum.h"
 #include "serial/timing.h"
 
@@ -63,6 +64,7 @@ struct Options {
     bool factory = false;
     bool keepData = false;
     bool verbose = false;
+    tarsa::cli::FeedbackRequest feedback;
 };
 
 // Parses the command line; returns false (after printing why) on a usage error.
@@ -95,6 +97,31 @@ bool Parse(int argc, char** argv, Options& o) {
             ok = setMode("dump-image") && value(o.dumpPath);
         } else if (a == "--simulate") {
             ok = setMode("simulate");
+        } else if (a == "--check-version") {
+            ok = setMode("check-version");
+        } else if (a == "--send-feedback") {
+            ok = setMode("send-feedback");
+        } else if (a == "--name") {
+            ok = value(o.feedback.name);
+        } else if (a == "--email") {
+            ok = value(o.feedback.email);
+        } else if (a == "--company") {
+            ok = value(o.feedback.company);
+        } else if (a == "--phone") {
+            ok = value(o.feedback.phone);
+        } else if (a == "--email-to") {
+            ok = value(o.feedback.emailTo);
+        } else if (a == "--message") {
+            ok = value(o.feedback.message);
+        } else if (a == "--attach") {
+            ok = value(o.feedback.attach);
+        } else if (a == "--kind") {
+            std::string kind;
+            ok = value(kind);
+            if (ok && (o.feedback.kind = tarsa::cli::FeedbackKindIndex(kind)) < 0) {
+                fprintf(stderr, "tarsa-update: --kind is general, feature, bug or other\n");
+                ok = false;
+            }
         } else if (a == "--data-dir") {
             ok = value(o.dataDir);
         } else if (a == "--firmware") {
@@ -123,6 +150,10 @@ bool Parse(int argc, char** argv, Options& o) {
     }
     if (!o.firmware.empty() && !o.rep && !o.factory) {
         fprintf(stderr, "tarsa-update: --firmware needs --rep or --factory\n");
+        return false;
+    }
+    if (o.mode == "send-feedback" && o.feedback.name.empty()) {
+        fprintf(stderr, "tarsa-update: --send-feedback needs --name\n");
         return false;
     }
     if (!o.newSerial.empty() && !o.factory) {
@@ -238,6 +269,17 @@ int main(int argc, char** argv) {
     if (o.mode == "list-ports") return ListPorts();
     if (o.mode == "dump-image") return DumpImage(o);
     if (o.mode == "port") return Update(o, o.port);
+    if (o.mode == "check-version" || o.mode == "send-feedback") {
+        Session session(o);
+        tarsa::app::MainWindow& w = session.Window();
+        if (o.mode == "check-version") {
+            return tarsa::cli::CheckVersionCommand(w.Log(), static_cast<int>(w.ImageVersion()),
+                                                   w.VersionFinderPath(),
+                                                   w.DisplayName() + " Firmware Updater", o.yes);
+        }
+        return tarsa::cli::SendFeedbackCommand(w.Log(), o.feedback, w.WindowCaption(),
+                                               w.Host().image.label, w.LogFilePath(), o.yes);
+    }
     Session session(o);
     if (!session.Healthy()) return kExitFailed;
     return tarsa::cli::SimulatorSmoke(session.Window().Log(), session.Window().LogFilePath());
