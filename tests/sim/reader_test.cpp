@@ -268,12 +268,17 @@ TEST(SimSensor, Switches) {
     EXPECT_EQ(r.Sdi("?X4!"), "0 1 +0 2.5 +0\r\n");
 }
 
-TEST(SimSensor, OverlongCommandsAreLostOnTheBus) {
+TEST(SimSensor, OverlongCommandsAreLostAndScriptedAnswersReplaceSensorAnswers) {
     Bench r;
     ASSERT_TRUE(r.Ok());
     r.Quiet("[");
     EXPECT_EQ(r.Quiet("|?X5" + std::string(700, '1') + "!"), "");
     EXPECT_EQ(r.Settings().calibration1, "1 0.000 1.000 0.000");
+    // Scripted replies count SDI-12 commands only, not breaks.
+    std::string longAnswer = "0" + std::string(300, 'x') + "\r\n";
+    r.sim->ScriptReplies({Reply::Raw(longAnswer), Reply::Silent()});
+    EXPECT_EQ(r.Ask("|||?I!", "\n"), longAnswer);
+    EXPECT_EQ(r.Quiet("|?!"), "");
     EXPECT_EQ(r.Sdi("?!"), "0\r\n");
 }
 
