@@ -4,7 +4,8 @@
 // The application firmware reads lines ending in a carriage return (a line
 // feed right after it is ignored) and answers "\r" + text + "\r>". Which
 // commands it knows is data: a table from command word to handler, one table
-// per device kind, so that more devices and commands are rows, not code.
+// per device kind, so that more devices and commands are rows, not code; a
+// data logger's lines go to its model (logger_models.h), itself tables.
 // Unknown command words are answered "Unsupported", known words with
 // arguments they do not take "ERROR", an empty line with the bare prompt.
 //

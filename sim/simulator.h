@@ -103,7 +103,9 @@ struct Reply {  // one scripted answer to the next command
 class Simulator {
   public:
     // Opens a pty pair and starts the transport thread with the named model
-    // (lower-case catalogue match word, e.g. "talox"). Null on failure.
+    // (lower-case catalogue match word, e.g. "talox", or "zl4" for the radio
+    // modem with config.stations behind it). Null on failure, also when the
+    // configuration holds a version, setting or station the device refuses.
     static std::unique_ptr<Simulator> Start(const std::string& device, DeviceConfig config = {});
     ~Simulator();  // stops the thread, closes the pty
 
