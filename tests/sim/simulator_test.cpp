@@ -269,5 +269,45 @@ TEST(SimulatorProgram, ListsDevicesAndRefusesBadUsage) {
     }
 }
 
+TEST(SimulatorProgram, LoggerSettingsHardwareAndRadioStationsFromOptions) {
+    FILE* out = nullptr;
+    pid_t pid = Spawn({"--device", "talox", "--set", "site=Lake 4", "--cellular"}, out);
+    ASSERT_GT(pid, 0);
+    std::string first = ReadLine(out);
+    ASSERT_EQ(first.rfind("PORT /dev/", 0), 0u) << first;
+    PortClient port;
+    ASSERT_TRUE(port.Open(first.substr(5, first.size() - 6)));
+    EXPECT_EQ(port.Ask("get -site\r"), "\rLake 4\r>");
+    EXPECT_EQ(port.Ask("get -apn\r"), "\rinternet\r>");
+    ::kill(pid, SIGTERM);
+    EXPECT_EQ(WaitExit(pid), 0);
+    std::fclose(out);
+
+    pid = Spawn({"--device", "zl4", "--station", "talox:STN7"}, out);
+    ASSERT_GT(pid, 0);
+    first = ReadLine(out);
+    ASSERT_EQ(first.rfind("PORT /dev/", 0), 0u) << first;
+    PortClient radio;
+    ASSERT_TRUE(radio.Open(first.substr(5, first.size() - 6)));
+    ASSERT_TRUE(radio.Send(std::string(20, '\r')));
+    ASSERT_TRUE(radio.Send("query\r"));
+    EXPECT_EQ(radio.ReadUntil("\r", 1000), "STN7\r");
+    ::kill(pid, SIGTERM);
+    EXPECT_EQ(WaitExit(pid), 0);
+    std::fclose(out);
+
+    // A value the device refuses, and options without their parts.
+    for (auto [args, status] : std::vector<std::pair<std::vector<std::string>, int>>{
+             {{"--device", "talox", "--set", "tz=99"}, 1},
+             {{"--device", "zl4", "--station", "toaster:X"}, 1},
+             {{"--device", "talox", "--set", "site"}, 2},
+             {{"--device", "zl4", "--station", "talox:"}, 2}}) {
+        pid = Spawn(args, out);
+        ASSERT_GT(pid, 0);
+        EXPECT_EQ(WaitExit(pid), status) << args.back();
+        std::fclose(out);
+    }
+}
+
 }  // namespace
 }  // namespace tarsa::sim
