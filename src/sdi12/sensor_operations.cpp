@@ -458,7 +458,11 @@ int SDISetSensorType(TarsaSDI12& sdi, uint32_t request) {
     }
 
     char command[16];
-    if (sdi.numericType) {
+    // A character the reader or the bus would take for itself (a steering
+    // character, the break, the command end) or one that is not printable
+    // cannot travel as a character: the type then goes as a number.
+    const bool sendable = type > ' ' && type < 127 && !strchr("|![]`", static_cast<int>(type));
+    if (sdi.numericType || !sendable) {
         snprintf(command, sizeof command, "?X9 %u!", type);
     } else {
         snprintf(command, sizeof command, "?X9 %c!", static_cast<char>(type));

@@ -80,7 +80,9 @@ int SDIInvokeTarsaBSL(TarsaSDI12& sdi);
 int SDICheckBinary(TarsaSDI12& sdi);
 
 // Sets the sensor type: a type number 1..254, or a family request 260..264
-// that keeps the sensor's own type when it is a member of that family.
+// that keeps the sensor's own type when it is a member of that family. The
+// type goes in the form the sensor reported it (digits or one character),
+// except that a character the reader would act on goes as digits.
 // Returns 1, kSDIInvalidType, kSDIBadAnswer (not a family member, or the
 // sensor did not confirm) or an SDISendCommand error.
 int SDISetSensorType(TarsaSDI12& sdi, uint32_t request);

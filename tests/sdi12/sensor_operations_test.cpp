@@ -211,6 +211,9 @@ TEST_F(SensorTest, TypeReadsDigitsOrCharacterAndWritesTheSameForm) {
     EXPECT_EQ(SDISetSensorType(*sdi_, 'y'), kSDIOk);
     EXPECT_EQ(Commands().back(), "?X9 y!");
     EXPECT_EQ(SDISetSensorType(*sdi_, 'x'), kSDIBadAnswer);  // no "OK"
+    Set("?X9 93!", "0OK\r\n");  // "]" would switch the reader away from the bus
+    EXPECT_EQ(SDISetSensorType(*sdi_, 93), kSDIOk);
+    EXPECT_EQ(Commands().back(), "?X9 93!");
 }
 
 TEST_F(SensorTest, TypeFallsBackOnTheIdentification) {
