@@ -390,7 +390,8 @@ TEST(SimLogger, FirmwareUpdateBringsBackFactorySettingsButKeepsTheSerialNumber) 
     Logger l("talox", config);
     ASSERT_TRUE(l.Ready());
     EXPECT_EQ(l.Ask("set -rch 5"), Said("OK\r\rOK"));
-    EXPECT_EQ(l.Ask("set -baud 1"), "\rOK\r");
+    ASSERT_TRUE(l.port.Send("set -baud 1\r"));
+    EXPECT_EQ(l.port.ReadUntil("OK\r", 1000), "\rOK\r");
     ASSERT_TRUE(l.port.SetBaud(B19200));
     // Through the loader, the vectors written again: the application restarts.
     ASSERT_TRUE(l.port.Send("boot QUAB\r"));

@@ -32,10 +32,11 @@ struct Radio {
         if (sim) port.Open(sim->PortPath());
     }
     bool Ready() const { return sim && port.fd >= 0; }
-    // Sends bytes and reads until `until` or 400 ms of waiting.
+    // Sends bytes and reads until `until` or 250 ms of waiting (the radio
+    // answers within 20 ms).
     std::string Ask(const std::string& bytes, const std::string& until) {
         if (!port.Send(bytes)) return "send failed";
-        return port.ReadUntil(until, 400);
+        return port.ReadUntil(until, 250);
     }
     void Wake(int carriageReturns) {
         for (int i = 0; i < carriageReturns; ++i) port.Send("\r");
