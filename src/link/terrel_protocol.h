@@ -84,7 +84,9 @@ struct LinkOptions {
 // The connection request of the current connection; its link kind is the
 // connected state (kLinkNone: not connected).
 struct ConnectionRequest {
-    char portName[13] = {};
+    // A Linux device path such as /dev/serial/by-id/... is longer than a COM
+    // name, so the field holds as much as the port object does.
+    char portName[kPortNameSize + 1] = {};
     uint8_t linkKind = kLinkNone;
     int8_t baudCode = 0;
     char deviceName[9] = {};
