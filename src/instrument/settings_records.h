@@ -22,40 +22,42 @@ namespace tarsa {
 // value read from the instrument or found in the settings file; the same bits
 // select what a capture reads and a restore writes. Some bits cover more than
 // one field, and some fields answer to a second bit on one instrument type.
-inline constexpr uint32_t kSetName = 0x1;
-inline constexpr uint32_t kSetSn = 0x2;
-inline constexpr uint32_t kSetSlots = 0x4;  // slots 0 to 5 and 7
-inline constexpr uint32_t kSetLang = 0x8;
-inline constexpr uint32_t kSetContr = 0x10;
-inline constexpr uint32_t kSetFvals = 0x20;
-inline constexpr uint32_t kSetUvals = 0x40;
-inline constexpr uint32_t kSetUnits = 0x80;
-inline constexpr uint32_t kSetAdc = 0x100;
-inline constexpr uint32_t kSetInt = 0x200;
-inline constexpr uint32_t kSetAdccal = 0x400;
-inline constexpr uint32_t kSetConfig = 0x800;
-inline constexpr uint32_t kSetWtoffset = 0x1000;
-inline constexpr uint32_t kSetP1offset = 0x2000;
-inline constexpr uint32_t kSetAuto = 0x4000;
-inline constexpr uint32_t kSetUsage = 0x8000;
-inline constexpr uint32_t kSetUnused = 0x10000;  // names no field
-inline constexpr uint32_t kSetWtfactory = 0x20000;
-inline constexpr uint32_t kSetAdc15 = 0x40000;
-inline constexpr uint32_t kSetAdc30 = 0x80000;
-inline constexpr uint32_t kSetSample = 0x100000;
-inline constexpr uint32_t kSetCalSlots = 0x200000;  // slots holding calibration entries
+// (Named kInst* because the logger settings record has kSet* bits of its own
+// with other meanings, and both are in scope where a device is captured.)
+inline constexpr uint32_t kInstName = 0x1;
+inline constexpr uint32_t kInstSn = 0x2;
+inline constexpr uint32_t kInstSlots = 0x4;  // slots 0 to 5 and 7
+inline constexpr uint32_t kInstLang = 0x8;
+inline constexpr uint32_t kInstContr = 0x10;
+inline constexpr uint32_t kInstFvals = 0x20;
+inline constexpr uint32_t kInstUvals = 0x40;
+inline constexpr uint32_t kInstUnits = 0x80;
+inline constexpr uint32_t kInstAdc = 0x100;
+inline constexpr uint32_t kInstInt = 0x200;
+inline constexpr uint32_t kInstAdccal = 0x400;
+inline constexpr uint32_t kInstConfig = 0x800;
+inline constexpr uint32_t kInstWtoffset = 0x1000;
+inline constexpr uint32_t kInstP1offset = 0x2000;
+inline constexpr uint32_t kInstAuto = 0x4000;
+inline constexpr uint32_t kInstUsage = 0x8000;
+inline constexpr uint32_t kInstUnused = 0x10000;  // names no field
+inline constexpr uint32_t kInstWtfactory = 0x20000;
+inline constexpr uint32_t kInstAdc15 = 0x40000;
+inline constexpr uint32_t kInstAdc30 = 0x80000;
+inline constexpr uint32_t kInstSample = 0x100000;
+inline constexpr uint32_t kInstCalSlots = 0x200000;  // slots holding calibration entries
 // calprefs; on the Hygra VX also fvals and uvals (and elsewhere fvals).
-inline constexpr uint32_t kSetCalprefs = 0x400000;
-inline constexpr uint32_t kSetPCUnits = 0x800000;
-inline constexpr uint32_t kSetLocation = 0x1000000;
-inline constexpr uint32_t kSetChai = 0x2000000;
-inline constexpr uint32_t kSetExtCal = 0x4000000;
-inline constexpr uint32_t kSetUsers = 0x8000000;       // the user record set
-inline constexpr uint32_t kSetEquations = 0x10000000;  // the calibration equation set
-inline constexpr uint32_t kSetTadj = 0x20000000;
-inline constexpr uint32_t kSetHadj = 0x40000000;  // hadj and tau together
-inline constexpr uint32_t kSetTau = kSetHadj;
-inline constexpr uint32_t kSetSys = 0x80000000;
+inline constexpr uint32_t kInstCalprefs = 0x400000;
+inline constexpr uint32_t kInstPCUnits = 0x800000;
+inline constexpr uint32_t kInstLocation = 0x1000000;
+inline constexpr uint32_t kInstChai = 0x2000000;
+inline constexpr uint32_t kInstExtCal = 0x4000000;
+inline constexpr uint32_t kInstUsers = 0x8000000;       // the user record set
+inline constexpr uint32_t kInstEquations = 0x10000000;  // the calibration equation set
+inline constexpr uint32_t kInstTadj = 0x20000000;
+inline constexpr uint32_t kInstHadj = 0x40000000;  // hadj and tau together
+inline constexpr uint32_t kInstTau = kInstHadj;
+inline constexpr uint32_t kInstSys = 0x80000000;
 
 // Field sizes, NUL included: a text field holds one character less.
 inline constexpr std::size_t kLongTextSize = 257;
@@ -70,7 +72,7 @@ inline constexpr std::size_t kSlotCount = 20;
 // Captured settings of one text-command instrument. `int_` and `auto_` are
 // the instrument's "int" and "auto" settings (both words are reserved here).
 struct InstrumentSettings {
-    uint32_t flags = 0;  // kSet* bits of the fields that hold a value
+    uint32_t flags = 0;  // kInst* bits of the fields that hold a value
     int8_t type = 0;     // instrument type the values belong to
     char sn[kSnSize] = {};
     char name[kNameSize] = {};

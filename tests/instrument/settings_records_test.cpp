@@ -86,12 +86,12 @@ TEST(InstrumentSettings, ClearResetsFlagsTypeNumbersAndEveryText) {
 
 TEST(SettingsFlags, EveryBitOfTheWordHasExactlyOneName) {
     const uint32_t bits[] = {
-        kSetName,     kSetSn,       kSetSlots,  kSetLang,     kSetContr,     kSetFvals,
-        kSetUvals,    kSetUnits,    kSetAdc,    kSetInt,      kSetAdccal,    kSetConfig,
-        kSetWtoffset, kSetP1offset, kSetAuto,   kSetUsage,    kSetUnused,    kSetWtfactory,
-        kSetAdc15,    kSetAdc30,    kSetSample, kSetCalSlots, kSetCalprefs,  kSetPCUnits,
-        kSetLocation, kSetChai,     kSetExtCal, kSetUsers,    kSetEquations, kSetTadj,
-        kSetHadj,     kSetSys,
+        kInstName,     kInstSn,       kInstSlots,  kInstLang,     kInstContr,     kInstFvals,
+        kInstUvals,    kInstUnits,    kInstAdc,    kInstInt,      kInstAdccal,    kInstConfig,
+        kInstWtoffset, kInstP1offset, kInstAuto,   kInstUsage,    kInstUnused,    kInstWtfactory,
+        kInstAdc15,    kInstAdc30,    kInstSample, kInstCalSlots, kInstCalprefs,  kInstPCUnits,
+        kInstLocation, kInstChai,     kInstExtCal, kInstUsers,    kInstEquations, kInstTadj,
+        kInstHadj,     kInstSys,
     };
     uint64_t sum = 0;
     uint32_t all = 0;
@@ -103,7 +103,7 @@ TEST(SettingsFlags, EveryBitOfTheWordHasExactlyOneName) {
     // Distinct single bits add up to their union; 32 of them fill the word.
     EXPECT_EQ(all, 0xFFFFFFFFu);
     EXPECT_EQ(sum, uint64_t{0xFFFFFFFF});
-    EXPECT_EQ(kSetTau, kSetHadj);
+    EXPECT_EQ(kInstTau, kInstHadj);
 }
 
 TEST(RecordSet, StartsEmptyAndAllocatesZeroedRecords) {
