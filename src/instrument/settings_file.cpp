@@ -386,22 +386,32 @@ int ReadLoggerInfo(Tarsa_protocol& tp, std::string_view text) {
         flag(GetFileString(text, "TarsaBuild", s.buildId), kSetBuildId);
         flag(GetFileLong(text, "data", s.dataParameter), kSetDataParameter);
         flag(GetFileLong(text, "rmode", s.radioMode), kSetRadioMode);
-        flag(GetFileLong(text, "rch", s.radioChannel), kSetRadioChannel);
-        if (GetFileLong(text, "rsch", s.radioSubChannel)) {
-            mask |= kSetRadioSubChannel | kSetTrait;
-            s.trait |= kTraitValid | kTraitRadio;
+        // The radio lines are written for every logger; they are settings
+        // only when the trait (when there is one) says a radio modem is
+        // fitted. Taking them otherwise would restore a trait that claims a
+        // modem, and settings the logger does not have.
+        const bool radio = !(mask & kSetTrait) || (s.trait & kTraitRadio);
+        if (radio) {
+            flag(GetFileLong(text, "rch", s.radioChannel), kSetRadioChannel);
+            if (GetFileLong(text, "rsch", s.radioSubChannel)) {
+                mask |= kSetRadioSubChannel | kSetTrait;
+                s.trait |= kTraitValid | kTraitRadio;
+            }
         }
         flag(GetFileString(text, "site", s.site), kSetSite);
         flag(GetFileDouble(text, "lat", s.latitude), kSetLatitude);
         flag(GetFileDouble(text, "lon", s.longitude), kSetLongitude);
         flag(GetFileLong(text, "timezone", s.timeZone), kSetTimeZone);
         flag(GetFileLong(text, "report", s.reportMode), kSetReportMode);
-        flag(GetFileString(text, "apn", s.apn), kSetApn);
-        flag(GetFileString(text, "user", s.apnUser), kSetApnUser);
-        flag(GetFileString(text, "passwd", s.apnPassword), kSetApnPassword);
-        flag(GetFileString(text, "host", s.host), kSetHost);
-        flag(GetFileString(text, "authkey", s.authKey), kSetAuthKey);
-        flag(GetFileLong(text, "ipport", s.ipPort), kSetIpPort);
+        // Likewise the cellular lines and the cellular modem.
+        if (!(mask & kSetTrait) || (s.trait & kTraitCellular)) {
+            flag(GetFileString(text, "apn", s.apn), kSetApn);
+            flag(GetFileString(text, "user", s.apnUser), kSetApnUser);
+            flag(GetFileString(text, "passwd", s.apnPassword), kSetApnPassword);
+            flag(GetFileString(text, "host", s.host), kSetHost);
+            flag(GetFileString(text, "authkey", s.authKey), kSetAuthKey);
+            flag(GetFileLong(text, "ipport", s.ipPort), kSetIpPort);
+        }
         s.capabilities = 0x707FFF7;
     }
     s.validMask = mask;

@@ -162,7 +162,7 @@ void FillLogger(LoggerSettings& s) {
     SetText(s.deviceId, "DEV00042");
     SetText(s.deviceName, "LAKE4");
     SetText(s.serialNumber, "TX-0042");
-    s.trait = 0x4000 | 0xF4;
+    s.trait = 0x4000 | 0xFD;  // radio and cellular modems are fitted
     s.measurementInterval = 600;
     s.padc = 50;
     const uint8_t ports[5] = {1, 2, 3, 4, 255};
@@ -199,7 +199,7 @@ TEST_F(SettingsFile, TaloxFileRoundTripsEveryField) {
     const std::string text = ReadAll(Path());
     EXPECT_NE(text.find("lat=\"-33.12346\"\r\nlon=\"+151.50000\"\r\n"), std::string::npos);
     EXPECT_NE(text.find("ports=\"1 2 3 4 255\"\r\n"), std::string::npos);
-    EXPECT_NE(text.find("trait=\"16628\"\r\n"), std::string::npos);
+    EXPECT_NE(text.find("trait=\"16637\"\r\n"), std::string::npos);
 
     auto fresh = Fresh(kTypeTalox);
     ASSERT_EQ(ReadInfoFile(*fresh, Path().c_str()), 1);
@@ -250,11 +250,21 @@ TEST_F(SettingsFile, LoggerFileWithoutAdcOrBuildBitsLeavesThoseLinesOut) {
 }
 
 TEST_F(SettingsFile, TraitAndRschBitsAndTheOtherLoggerKinds) {
-    WriteAll(Path(), std::string(kHeader) + "type=\"Oxbel\"\r\ntrait=\"250\"\r\nrsch=\"17\"\r\n");
+    WriteAll(Path(), std::string(kHeader) + "type=\"Oxbel\"\r\ntrait=\"251\"\r\nrsch=\"17\"\r\n");
     auto fresh = Fresh(kTypeOxbel);
     ASSERT_EQ(ReadInfoFile(*fresh, Path().c_str()), 1);
     EXPECT_EQ(fresh->savedFlags, kSetTrait | kSetRadioSubChannel);
-    EXPECT_EQ(fresh->loggerSettings.trait, 250u | 0x4001u);
+    EXPECT_EQ(fresh->loggerSettings.trait, 251u | 0x4001u);
+    EXPECT_EQ(fresh->loggerSettings.radioSubChannel, 17);
+
+    // Without a radio modem in the trait the radio lines are no settings, and
+    // the trait is restored as it was.
+    WriteAll(Path(), std::string(kHeader) +
+                         "type=\"Talox\"\r\ntrait=\"16384\"\r\nrch=\"0\"\r\nrsch=\"0\"\r\n");
+    fresh = Fresh(kTypeTalox);
+    ASSERT_EQ(ReadInfoFile(*fresh, Path().c_str()), 1);
+    EXPECT_EQ(fresh->savedFlags, kSetTrait);
+    EXPECT_EQ(fresh->loggerSettings.trait, 0x4000u);
 
     WriteAll(Path(), std::string(kHeader) +
                          "type=\"Brisen\"\r\nname=\"BR1\"\r\nrsch=\"5\"\r\n"
