@@ -4,6 +4,7 @@
 // switches belong to simulator.cpp.
 #include "sim/device.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <iterator>
@@ -66,8 +67,26 @@ Answer Text(std::string text, int workMs = 0) {
 
 }  // namespace
 
+// The logger kinds, each with the instrument row of the same name when there
+// is one (the readers), then the instrument-only kinds.
 const DeviceKind* DeviceKinds(std::size_t& count) {
-    return LoggerKinds(count);
+    static const std::vector<DeviceKind> kinds = [] {
+        std::vector<DeviceKind> all;
+        std::size_t loggers = 0;
+        const DeviceKind* loggerKinds = LoggerKinds(loggers);
+        for (std::size_t i = 0; i < loggers; ++i) {
+            DeviceKind kind = loggerKinds[i];
+            kind.instrument = FindInstrumentModel(kind.name);
+            all.push_back(kind);
+        }
+        for (std::size_t i = 0; const InstrumentModel* model = InstrumentModelAt(i); ++i) {
+            if (InstrumentHasLoggerRow(*model)) continue;
+            all.push_back({InstrumentName(*model), nullptr, 0, nullptr, model});
+        }
+        return all;
+    }();
+    count = kinds.size();
+    return kinds.data();
 }
 
 const DeviceKind* FindDeviceKind(std::string_view name) {
@@ -102,13 +121,36 @@ Answer Say(std::string_view text) {
 
 Device::Device(const DeviceKind& kind, DeviceConfig config)
     : kind_(kind), config_(std::move(config)), identity_(config_.identity) {
+    const InstrumentModel* instrument = kind_.instrument;
+    // An instrument's loader has the memory map and speed of its type unless
+    // the configuration names others.
+    if (instrument != nullptr && config_.flash == FlashMap{}) {
+        config_.flash = InstrumentFlashMap(*instrument);
+    }
+    if (config_.loaderBaud <= 0) {
+        config_.loaderBaud = instrument != nullptr ? InstrumentLoaderBaud(*instrument) : 9600;
+    }
     if (identity_.empty() && kind_.logger != nullptr) {
         identity_ = config_.version.empty() ? LoggerDefaultIdentity(kind_.name)
                                             : LoggerModelWord(kind_.name) + " " + config_.version;
+    } else if (identity_.empty() && instrument != nullptr) {
+        identity_ = InstrumentDefaultIdentity(*instrument);
+        if (!config_.version.empty())
+            identity_ = identity_.substr(0, identity_.find(' ') + 1) + config_.version;
     }
-    if (kind_.logger != nullptr) {
-        configOk_ =
-            IdentityVersion(identity_) >= 0 && LoggerInit(logger_, kind_.name, config_, SteadyMs());
+    // The instrument row takes the starting values it knows; a reader's logger
+    // row takes the rest, and a plain instrument refuses them.
+    std::map<std::string, std::string> leftover = config_.settings;
+    if (instrument != nullptr) {
+        configOk_ = IdentityVersion(identity_) >= 0 &&
+                    InstrumentInit(instrument_, *instrument, config_, leftover, SteadyMs());
+        if (kind_.logger == nullptr && !leftover.empty()) configOk_ = false;
+    }
+    if (kind_.logger != nullptr && configOk_) {
+        DeviceConfig loggerConfig = config_;
+        loggerConfig.settings = leftover;
+        configOk_ = IdentityVersion(identity_) >= 0 &&
+                    LoggerInit(logger_, kind_.name, loggerConfig, SteadyMs());
     }
     flash_ = FlashCreate(config_.flash);
     FlashInstallFactoryImage(flash_, identity_);
@@ -154,7 +196,7 @@ bool Device::TakeCommand(std::string& input, std::string& command, uint64_t nowM
         return false;
     }
     switch (state_) {
-        case DeviceState::Application:
+        case DeviceState::Application: {
             if (logger_.terminal) {
                 // "term": the bytes go to the logger's radio modem, which
                 // also knows the escape "+++" without a line end.
@@ -163,10 +205,29 @@ bool Device::TakeCommand(std::string& input, std::string& command, uint64_t nowM
                 if (got == Zl4Input::Escape) command = "+++";
                 return got != Zl4Input::None;
             }
-            return TakeLine(input, command, kAppLineCapacity);
+            // Bytes not seen before arrived now; the transport only appends.
+            if (arrivals_.size() > input.size()) arrivals_.assign(input.size(), nowMs);
+            arrivals_.resize(input.size(), nowMs);
+            std::size_t before = input.size();
+            bool taken = TakeLine(input, command, kAppLineCapacity);
+            std::size_t removed = before - input.size();
+            if (taken) {
+                // The line's characters end right before its carriage return.
+                lineArrivals_.clear();
+                if (command.size() + 1 <= removed) {
+                    auto end = arrivals_.begin() + static_cast<long>(removed - 1);
+                    lineArrivals_.assign(end - static_cast<long>(command.size()), end);
+                }
+            }
+            arrivals_.erase(arrivals_.begin(), arrivals_.begin() + static_cast<long>(std::min(
+                                                                       removed, arrivals_.size())));
+            return taken;
+        }
         case DeviceState::LoaderActive:
+            arrivals_.clear();
             return TakeLine(input, command, kLoaderLineCapacity);
         case DeviceState::LoaderWaiting:
+            arrivals_.clear();
             // Waiting for a host, the loader reacts to single characters and
             // ignores everything else.
             while (!input.empty()) {
@@ -201,6 +262,11 @@ Answer Device::Execute(const std::string& command, uint64_t nowMs) {
 
 Answer Device::ExecuteApplication(const std::string& command, uint64_t nowMs) {
     if (command.size() > kAppLineCapacity) return Say("ERROR");
+    if (kind_.instrument != nullptr) {
+        bool handled = false;
+        Answer answer = InstrumentExecute(*this, instrument_, command, nowMs, handled);
+        if (handled) return answer;
+    }
     if (kind_.logger != nullptr) return LoggerExecute(*this, command, nowMs);
     if (command.empty()) return Say("");
     std::string_view line(command);
@@ -301,6 +367,7 @@ void Device::Restart(uint64_t nowMs, int deafMs, bool toLoader) {
     codeGood_ = found.codeGood;
     // New firmware starts from its factory settings.
     if (kind_.logger != nullptr) LoggerFactoryReset(logger_, config_, nowMs);
+    if (kind_.instrument != nullptr) InstrumentFactoryReset(instrument_, nowMs);
 }
 
 }  // namespace tarsa::sim

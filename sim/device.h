@@ -5,7 +5,8 @@
 // feed right after it is ignored) and answers "\r" + text + "\r>". Which
 // commands it knows is data: a table from command word to handler, one table
 // per device kind, so that more devices and commands are rows, not code; a
-// data logger's lines go to its model (logger_models.h), itself tables.
+// data logger's lines go to its model (logger_models.h) and a text-command
+// instrument's to its model (instrument_models.h), themselves tables.
 // Unknown command words are answered "Unsupported", known words with
 // arguments they do not take "ERROR", an empty line with the bare prompt.
 //
@@ -29,9 +30,11 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "sim/device_model.h"
 #include "sim/flash.h"
+#include "sim/instrument_models.h"
 #include "sim/logger_models.h"
 #include "sim/simulator.h"
 
@@ -48,12 +51,14 @@ struct CommandEntry {
 };
 
 // A device kind: the model name, the command table of its application
-// firmware, or the logger model that answers its application-firmware lines.
+// firmware, or the logger model and/or instrument model that answer its
+// application-firmware lines (the instrument model first, when both).
 struct DeviceKind {
     const char* name;  // lower-case catalogue match word, e.g. "talox"
     const CommandEntry* commands;
     std::size_t commandCount;
     const LoggerModel* logger = nullptr;
+    const InstrumentModel* instrument = nullptr;
 };
 
 // The kinds this simulator has; FindDeviceKind returns null for unknown names.
@@ -96,6 +101,12 @@ class Device : public DeviceModel {
     // The data logger's state (its model is null for other devices).
     LoggerState& Logger() { return logger_; }
     const LoggerState& Logger() const { return logger_; }
+    // The text-command instrument's state (its model is null for other devices).
+    InstrumentState& Instrument() { return instrument_; }
+    const InstrumentState& Instrument() const { return instrument_; }
+    // Arrival times (monotonic ms) of the characters of the application line
+    // taken last, without its carriage return.
+    const std::vector<uint64_t>& LastLineArrivals() const { return lineArrivals_; }
     // False when the configuration asked for something the device refuses.
     bool ConfigOk() const { return configOk_; }
 
@@ -128,6 +139,9 @@ class Device : public DeviceModel {
     int powerLossIn_ = 0;
     int blocksWritten_ = 0;
     LoggerState logger_;
+    InstrumentState instrument_;
+    std::vector<uint64_t> arrivals_;      // arrival time of each byte not yet taken
+    std::vector<uint64_t> lineArrivals_;  // of the characters of the last line taken
     bool configOk_ = true;
 };
 

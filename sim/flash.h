@@ -52,6 +52,7 @@ struct FlashMap {
     // Where the application's identity block lies: 0x100 above the start of
     // main flash (0x1200 for the default map).
     uint32_t IdBlock() const { return mainStart + 0x100; }
+    bool operator==(const FlashMap&) const = default;
 };
 
 struct Flash {

@@ -44,6 +44,7 @@ class ReaderModel : public DeviceModel {
     // The device whose loader and flash the simulator shows: the sensor's when
     // there is one, else the reader's own.
     Device& LoaderDevice();
+    Device& OwnDevice() { return *own_; }  // the reader's own firmware
 
     // `kind`: the device table's row for this reader (its own firmware).
     ReaderModel(const DeviceKind& kind, const DeviceConfig& config);

@@ -93,6 +93,7 @@ struct Simulator::Impl {
     mutable std::mutex mu;
     std::unique_ptr<DeviceModel> model;  // what answers on the line
     Device* device = nullptr;            // the model when it is a device with flash
+    Device* app = nullptr;               // the device whose application firmware answers
     RadioLink* radio = nullptr;          // the model when it is a radio modem
     ReaderModel* reader = nullptr;       // the model when it is a reader
     bool silent = false;
@@ -314,11 +315,13 @@ std::unique_ptr<Simulator> Simulator::Start(const std::string& device, DeviceCon
     const DeviceKind* kind = FindDeviceKind(device);
     std::unique_ptr<DeviceModel> model;
     Device* asDevice = nullptr;
+    Device* asApp = nullptr;
     RadioLink* asRadio = nullptr;
     ReaderModel* asReader = nullptr;
     if (auto reader = ReaderModel::Create(device, config)) {
         asReader = reader.get();
         asDevice = &reader->LoaderDevice();
+        asApp = &reader->OwnDevice();
         model = std::move(reader);
     } else if (device == kRadioModemName) {
         auto radio = std::make_unique<RadioLink>(config);
@@ -329,6 +332,7 @@ std::unique_ptr<Simulator> Simulator::Start(const std::string& device, DeviceCon
         auto dev = std::make_unique<Device>(*kind, config);
         if (!dev->ConfigOk()) return nullptr;
         asDevice = dev.get();
+        asApp = asDevice;
         model = std::move(dev);
     } else {
         return nullptr;
@@ -341,6 +345,7 @@ std::unique_ptr<Simulator> Simulator::Start(const std::string& device, DeviceCon
     impl->wireTime = config.wireTime;
     impl->model = std::move(model);
     impl->device = asDevice;
+    impl->app = asApp;
     impl->radio = asRadio;
     impl->reader = asReader;
     Impl* raw = impl.get();
@@ -441,9 +446,20 @@ int Simulator::BlocksWritten() const {
 std::map<std::string, std::string> Simulator::Settings() const {
     std::lock_guard<std::mutex> lock(impl_->mu);
     if (impl_->radio) return impl_->radio->Settings();
-    if (impl_->device && impl_->device->Logger().model) {
-        return LoggerSettings(impl_->device->Logger(), NowMs());
-    }
+    std::map<std::string, std::string> out;
+    const Device* app = impl_->app;
+    if (app == nullptr) return out;
+    if (app->Logger().model) out = LoggerSettings(app->Logger(), NowMs());
+    if (app->Instrument().model) out.merge(InstrumentSettings(app->Instrument(), NowMs()));
+    return out;
+}
+
+std::vector<std::string> Simulator::Records(const std::string& word) const {
+    std::lock_guard<std::mutex> lock(impl_->mu);
+    const Device* app = impl_->app;
+    if (app == nullptr || !app->Instrument().model) return {};
+    if (word == "eqn") return app->Instrument().equations;
+    if (word == "user") return app->Instrument().users;
     return {};
 }
 

@@ -41,11 +41,11 @@ struct DeviceConfig {  // identity and behaviour of a simulated device
     // The bootstrap loader. Without one, "boot QUAB" answers "TarsaBSL MISSING".
     bool hasLoader = true;
     int loaderVersion = 12;  // what "g" reports
-    int loaderBaud = 9600;   // line speed of the loader
+    int loaderBaud = 0;      // line speed of the loader; 0: the type's (9600 for most)
     // The device starts in its loader, waiting for a host, with the main flash
     // and the vectors erased: an update was interrupted.
     bool startInLoader = false;
-    FlashMap flash;        // memory map of the flash model
+    FlashMap flash;        // memory map of the flash model; left default: the type's
     int eraseMs = 0;       // work time of one segment erase
     int programMs = 0;     // work time of one "W" block or the vectors
     int restartMs = 200;   // after "V": deaf while the application starts
@@ -54,18 +54,23 @@ struct DeviceConfig {  // identity and behaviour of a simulated device
     // Readers ("hd", "tcd"): the reader and the digital sensor on its bus.
     ReaderConfig reader;
 
-    // Data loggers (see sim/README.md for the models and their settings).
-    // Starting values that differ from the factory defaults, by setting word
-    // and in the form "set" takes ({"site", "Lake 4"}, {"depth", "1 2 3 4 5"},
-    // {"adc30", ten numbers without checksum}, {"clock", seconds since 2000},
-    // {"resets", n}). An unknown word or a value the device would refuse makes
+    // Data loggers and instruments (see sim/README.md for the models and
+    // their settings). Starting values that differ from the factory defaults,
+    // by setting word and in the form "set" takes ({"site", "Lake 4"},
+    // {"depth", "1 2 3 4 5"}, {"adc30", ten numbers without checksum},
+    // {"clock", seconds since 2000}, {"resets", n}; instruments also
+    // {"cal3", entry 3}, {"eqn00", record 0}, {"user01", record 1}, {"batt",
+    // percent}). An unknown word or a value the device would refuse makes
     // Simulator::Start fail.
     std::map<std::string, std::string> settings;
     bool radioModem = false;       // a Zl4 radio modem is fitted (a Brisen always has one)
     bool cellular = false;         // a cellular modem is fitted (APN, host, key settings)
     bool brokenDataFlash = false;  // "yes" answers "DataFlash FAIL"
-    int eraseDataMs = 300;         // work time of "yes"
-    int storedRecords = 1000;      // measurements in memory until "yes" erases them
+    // Instruments that need a login: every character of the login line must
+    // arrive at least this long after the one before (0: no check).
+    int loginTypingMs = 100;
+    int eraseDataMs = 300;     // work time of "yes"
+    int storedRecords = 1000;  // measurements in memory until "yes" erases them
     // The radio modem: the "zl4" device itself, or the one fitted in a logger.
     int radioChannel = 1;
     int radioSubChannel = 0x10;
@@ -142,12 +147,17 @@ class Simulator {
     // loader switches, Flash(), State() and BlocksWritten() are the sensor's.
     bool WithSensor(const std::function<void(Sdi12Sensor&)>& use);
 
-    // The logger's current settings as it prints them, by setting word, plus
-    // "clock" (seconds since 2000), "baud", "records", "resets" and, with a
-    // radio modem, "rch", "rsch", "rver". For "zl4": the modem's "rch",
+    // The logger's or instrument's current settings as it prints them, by
+    // setting word, plus "clock" (seconds since 2000), "records", "resets";
+    // loggers also "baud" and, with a radio modem, "rch", "rsch", "rver";
+    // instruments "login" ("1" when logged in) and calibration entries as
+    // "cal0" ... For a reader its own firmware's. For "zl4": the modem's "rch",
     // "rsch", "rver", "saved_rch", "saved_rsch" and "mode" ("data" or
     // "command"). Empty for a device without settings.
     std::map<std::string, std::string> Settings() const;
+    // An instrument's record list, "eqn" or "user", by record number (empty
+    // for a device without that list).
+    std::vector<std::string> Records(const std::string& word) const;
     // The same for the n-th radio station of a "zl4" (empty when there is none).
     std::map<std::string, std::string> StationSettings(std::size_t n) const;
 
