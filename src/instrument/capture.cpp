@@ -582,6 +582,9 @@ int TPRestoreInfo(Tarsa_protocol& tp, const char* settingsFilePath, const char* 
             return rc;
         }
     } else if (tp.type == kTypeDigitalSensor) {
+        // Which calibrations a sensor has depends on its type, which the
+        // settings file does not keep: ask the sensor when it is not known.
+        if (tp.sdi.sensorType == 0) SDIGetSensorType(tp.sdi);
         rc = SDISetSensorSettings(tp.sdi);
     } else {
         InstrumentSettings& s = tp.instrumentSettings;
