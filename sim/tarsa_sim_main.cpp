@@ -25,6 +25,7 @@ void Usage(FILE* out) {
                  "                 [--erase-ms N] [--program-ms N]\n"
                  "                 [--radio-modem] [--cellular] [--broken-dataflash]\n"
                  "                 [--set WORD=VALUE]... [--station DEVICE:NAME]...\n"
+                 "                 instruments: [--login-typing-ms N]\n"
                  "                 readers (hd, tcd): [--hver C] [--battery N] [--no-sensor]\n"
                  "                 [--sensor-type N] [--sensor-version N] [--sensor-in-loader]\n"
                  "                 [--sensor-no-loader]\n"
@@ -113,6 +114,10 @@ int main(int argc, char** argv) {
         } else if (arg == "--program-ms") {
             if (!value(v) || !ParseMs(v, config.programMs)) {
                 return UsageError("bad --program-ms", "");
+            }
+        } else if (arg == "--login-typing-ms") {
+            if (!value(v) || !ParseMs(v, config.loginTypingMs)) {
+                return UsageError("bad --login-typing-ms", "");
             }
         } else if (arg == "--set") {
             if (!value(v) || !AddSetting(v, config.settings)) return UsageError("bad --set", "");
