@@ -340,6 +340,8 @@ int ReadLoggerInfo(Tarsa_protocol& tp, std::string_view text) {
         flag(GetFileString(text, "sn", s.serialNumber), kSetSerialNumber);
         flag(GetFileLong(text, "wake", s.measurementInterval), kSetWake);
         flag(GetFileLong(text, "padc", s.padc), kSetPadc);
+        // A Talob's capture includes its ports: read them as a Talox's.
+        flag(GetFileFive(text, "ports", s.ports), kSetPorts);
         flag(GetFileString(text, "TarsaBuild", s.buildId), kSetBuildId);
         s.capabilities = 0x474BE;
     } else if (tp.type == kTypeBrisen) {

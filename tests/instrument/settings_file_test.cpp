@@ -275,10 +275,13 @@ TEST_F(SettingsFile, TraitAndRschBitsAndTheOtherLoggerKinds) {
     EXPECT_EQ(fresh->loggerSettings.trait, 0x4001u);
     EXPECT_STREQ(fresh->loggerSettings.site, "");
 
-    WriteAll(Path(), std::string(kHeader) + "type=\"Talob\"\r\nwake=\"60\"\r\n");
+    WriteAll(Path(), std::string(kHeader) +
+                         "type=\"Talob\"\r\nwake=\"60\"\r\nports=\"9 8 7 6 5\"\r\nsite=\"x\"\r\n");
     fresh = Fresh(kTypeTalob);
     ASSERT_EQ(ReadInfoFile(*fresh, Path().c_str()), 1);
-    EXPECT_EQ(fresh->savedFlags, kSetWake);
+    EXPECT_EQ(fresh->savedFlags, kSetWake | kSetPorts);
+    EXPECT_EQ(fresh->loggerSettings.ports[0], 9);
+    EXPECT_EQ(fresh->loggerSettings.ports[4], 5);
     EXPECT_EQ(fresh->loggerSettings.capabilities, 0x474BEu);
 }
 
@@ -353,6 +356,60 @@ TEST_F(SettingsFile, BadFilesGiveNegativeCodesAndChangeNothing) {
     EXPECT_EQ(ReadInfoFile(*untyped, Path().c_str()), kTPBadAnswer);  // no keys for type 21
     untyped->type = kTypeLumet;
     EXPECT_EQ(ReadInfoFile(*untyped, Path().c_str()), kTPNotApplicable);
+}
+
+// Damaged copies of real files (cut, bytes changed, quotes and line ends
+// thrown in) never crash the reader, and what it accepts stays within the
+// fields' capacities.
+TEST_F(SettingsFile, DamagedFilesAreReadSafely) {
+    std::vector<std::pair<int, std::string>> originals;
+    FillInstrument(*tp_, kTypeHygra8);
+    ASSERT_EQ(WriteInfoFile(*tp_, Path().c_str()), 1);
+    originals.emplace_back(kTypeHygra8, ReadAll(Path()));
+    tp_->type = kTypeTalox;
+    FillLogger(tp_->loggerSettings);
+    ASSERT_EQ(WriteInfoFile(*tp_, Path().c_str()), 1);
+    originals.emplace_back(kTypeTalox, ReadAll(Path()));
+
+    uint32_t seed = 12345;
+    auto next = [&seed](uint32_t range) {
+        seed = seed * 1103515245u + 12345u;
+        return (seed >> 8) % range;
+    };
+    const char noise[] = {'"', '\r', '\n', '=', '\0', 'x', '\xff'};
+    for (int round = 0; round < 300; ++round) {
+        const auto& [type, original] = originals[round % originals.size()];
+        std::string text = original;
+        const uint32_t edits = 1 + next(8);
+        for (uint32_t e = 0; e < edits && !text.empty(); ++e) {
+            const size_t at = next(static_cast<uint32_t>(text.size()));
+            switch (next(3)) {
+                case 0:
+                    text.resize(at);
+                    break;
+                case 1:
+                    text[at] = noise[next(sizeof noise)];
+                    break;
+                default:
+                    text.insert(at, 1, noise[next(sizeof noise)]);
+                    break;
+            }
+        }
+        WriteAll(Path(), text);
+        auto fresh = Fresh(type);
+        const int rc = ReadInfoFile(*fresh, Path().c_str());
+        ASSERT_TRUE(rc == 1 || rc == kTPBadAnswer) << rc;
+        const InstrumentSettings& s = fresh->instrumentSettings;
+        EXPECT_LT(strlen(s.sn), sizeof s.sn);
+        EXPECT_LT(strlen(s.config), sizeof s.config);
+        EXPECT_LT(strlen(s.tadj), sizeof s.tadj);
+        const LoggerSettings& l = fresh->loggerSettings;
+        EXPECT_LT(strlen(l.site), sizeof l.site);
+        EXPECT_LT(strlen(l.authKey), sizeof l.authKey);
+        for (int32_t i = 0; i < fresh->users.count; ++i) {
+            EXPECT_LT(strlen(fresh->users.records[i].text), kRecordTextSize);
+        }
+    }
 }
 
 }  // namespace
