@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "app/update_workflow.h"
+
 namespace tarsa::app {
 namespace {
 
@@ -91,7 +93,11 @@ void MainWindow::FormShow(const Environment& environment) {
     }
     logPath_ = dataFolder_ + "/" + caption_ + ".errors.txt";
     log_ = std::make_unique<TarsaLog>(logPath_.c_str(), verbose_ ? kLogDetail : kLogOutcome, false);
+    protocol_ = std::make_unique<Tarsa_protocol>(log_.get());
     host_ = std::make_unique<TarsaBSLHost>(log_.get());
+    if (!runUpdate) {
+        runUpdate = [this] { return InstrumentUpdate(*this, *protocol_).timerStartTimer(); };
+    }
     host_->progressHook = [this](uint32_t total, uint32_t done, int phase, char op) {
         return ProgressHook(total, done, phase, op);
     };

@@ -19,6 +19,7 @@
 #include "app/main_window_ui.h"
 #include "app/paths.h"
 #include "catalogue/catalogue.h"
+#include "instrument/tarsa_protocol.h"
 #include "loader/bsl_host.h"
 #include "log/tarsa_log.h"
 #include "serial/serial_port.h"
@@ -44,6 +45,8 @@ struct BuildConfig {
     bool digitalSensor = false;      // the build updates an SDI-12 sensor through a reader
     int32_t defaultSensorType = 93;  // digital-sensor builds: the sensor selected at start-up
     std::string programVersion;      // shown in the About box
+    // After the firmware check, send "set -act 30" (no Talox build does).
+    bool resetActuator = false;
 };
 
 // What the process gives the window at start-up.
@@ -116,8 +119,8 @@ class MainWindow {
     // The online version check run by the web-check timer (quiet = at
     // start-up). Installed by the front end; empty: nothing happens.
     std::function<void(bool quiet)> versionCheck;
-    // The update run by the start timer; returns its result code. Installed
-    // by the update workflow.
+    // The update run by the start timer; returns its result code. Start-up
+    // installs the instrument update; tests may replace it.
     std::function<int()> runUpdate;
 
     // State, read by the workflows and by tests.
@@ -150,6 +153,7 @@ class MainWindow {
     MainWindowUi& Ui() { return ui_; }
     TarsaLog* Log() { return log_.get(); }
     TarsaBSLHost& Host() { return *host_; }
+    Tarsa_protocol& Protocol() { return *protocol_; }
     InstrumentIdentity& Identity() { return identity_; }
     const std::vector<PortEntry>& Ports() const { return ports_; }
 
@@ -170,6 +174,7 @@ class MainWindow {
     PortLister lister_;
 
     std::unique_ptr<TarsaLog> log_;
+    std::unique_ptr<Tarsa_protocol> protocol_;
     std::unique_ptr<TarsaBSLHost> host_;
     TarsaSerial enumPort_;
     InstrumentIdentity identity_{};

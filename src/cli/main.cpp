@@ -8,16 +8,17 @@
 
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "app/main_window.h"
-#include "cli/simulate.h"
 #include "cli/terminal_ui.h"
 #include "cli/web_commands.h"
 #include "serial/port_enum.h"
 #include "serial/timing.h"
+#include "sim/simulator.h"
 
 namespace {
 
@@ -64,6 +65,7 @@ struct Options {
     bool factory = false;
     bool keepData = false;
     bool verbose = false;
+    int simulateBaud = 0;  // --simulate-baud: emulate the wire at this line speed
     tarsa::cli::FeedbackRequest feedback;
 };
 
@@ -97,6 +99,16 @@ bool Parse(int argc, char** argv, Options& o) {
             ok = setMode("dump-image") && value(o.dumpPath);
         } else if (a == "--simulate") {
             ok = setMode("simulate");
+        } else if (a == "--simulate-baud") {
+            std::string baud;
+            ok = value(baud);
+            if (ok && baud != "9600") {
+                fprintf(stderr,
+                        "tarsa-update: --simulate-baud takes 9600, the line speed of "
+                        "the update\n");
+                ok = false;
+            }
+            o.simulateBaud = 9600;
         } else if (a == "--check-version") {
             ok = setMode("check-version");
         } else if (a == "--send-feedback") {
@@ -233,19 +245,106 @@ int DumpImage(const Options& o) {
     return kExitOk;
 }
 
+// Ctrl-C during an update asks the window to close, which refuses while it
+// is busy ("Don't Quit Now!"); a second Ctrl-C within 3 s ends the program,
+// leaving the settings file for the recovery run.
+volatile sig_atomic_t gInterrupts = 0;
+
+void OnInterrupt(int) {
+    gInterrupts = gInterrupts + 1;
+}
+
+class InterruptGuard {
+  public:
+    explicit InterruptGuard(tarsa::app::MainWindow& window) : window_(window) {
+        struct sigaction sa {};
+        sa.sa_handler = OnInterrupt;
+        sigemptyset(&sa.sa_mask);
+        sa.sa_flags = 0;  // no SA_RESTART: a sleep ends when the signal comes
+        sigaction(SIGINT, &sa, &previous_);
+        // Waits of the protocol layers sleep here and notice Ctrl-C at once.
+        previousPump_ = tarsa::SetMessagePump([this](uint32_t maxWaitMs) {
+            struct timespec ts {
+                static_cast<time_t>(maxWaitMs / 1000),
+                    static_cast<long>(maxWaitMs % 1000) * 1000000L
+            };
+            nanosleep(&ts, nullptr);
+            Check();
+        });
+    }
+    ~InterruptGuard() {
+        tarsa::SetMessagePump(std::move(previousPump_));
+        sigaction(SIGINT, &previous_, nullptr);
+    }
+    void Check() {
+        if (gInterrupts == handled_) return;
+        handled_ = gInterrupts;
+        uint32_t now = tarsa::TickMs();
+        if (handled_ > 1 && now - lastMs_ <= 3000) {
+            fprintf(stderr,
+                    "\ntarsa-update: stopped by the user; the settings file is kept for "
+                    "the next run\n");
+            _exit(kExitFailed);
+        }
+        lastMs_ = now;
+        if (window_.RequestClose()) _exit(kExitFailed);  // idle: nothing to protect
+    }
+
+  private:
+    tarsa::app::MainWindow& window_;
+    struct sigaction previous_ {};
+    tarsa::MessagePump previousPump_;
+    sig_atomic_t handled_ = 0;
+    uint32_t lastMs_ = 0;
+};
+
+int RunSession(Session& session, const Options& o, const std::string& port) {
+    tarsa::app::MainWindow& window = session.Window();
+    tarsa::cli::TerminalUi& ui = session.Ui();
+    if (!session.Healthy()) return kExitFailed;
+    if (!o.firmware.empty() && window.OpenFirmwareFile(o.firmware) < 0) return kExitFailed;
+    if (o.keepData) window.DontEraseDataClick();
+    if (!o.newSerial.empty()) {
+        window.ReplaceSerialNumberClick();
+        ui.SetSerialEditText(o.newSerial);
+    }
+    window.SelectPort(port);
+    auto fire = [&](tarsa::app::Timer timer) { window.OnTimer(timer); };
+    ui.Run(fire);  // start-up: the data erase warning
+    InterruptGuard guard(window);
+    ui.onPump = [&] { guard.Check(); };
+    window.btnStartClick();
+    ui.Run(fire);
+    ui.onPump = nullptr;
+    return window.LastResult() > 0 ? kExitOk : kExitFailed;
+}
+
 int Update(const Options& o, const std::string& port) {
     Session session(o);
-    if (!session.Healthy()) return kExitFailed;
-    if (!o.firmware.empty() && session.Window().OpenFirmwareFile(o.firmware) < 0)
-        return kExitFailed;
-    if (!session.Window().runUpdate) {
+    return RunSession(session, o, port);
+}
+
+// A complete update of a simulated Talox on a pseudo-terminal: its settings
+// differ from the factory's, so the restore is visible in the log.
+int Simulate(const Options& o) {
+    tarsa::sim::DeviceConfig config;
+    config.version = "2.10";
+    config.wireTime = o.simulateBaud != 0;
+    config.settings = {{"i", "DEMO01"}, {"site", "Demo lake"}, {"w", "900"}, {"sn", "TX00042"}};
+    auto device = tarsa::sim::Simulator::Start("talox", config);
+    if (!device) {
         fprintf(stderr,
-                "tarsa-update: this build cannot update instruments yet (the instrument layer is "
-                "missing)\n");
+                "tarsa-update: could not start the simulated device (no pseudo-terminal)\n");
         return kExitFailed;
     }
-    (void)port;
-    return kExitFailed;
+    printf("Simulated Talox 2.10 on %s%s\n", device->PortPath().c_str(),
+           config.wireTime ? " (9600 baud wire time)" : "");
+    Options run = o;
+    run.yes = true;
+    Session session(run);
+    int rc = RunSession(session, run, device->PortPath());
+    printf("Log: %s\n", session.Window().LogFilePath().c_str());
+    return rc;
 }
 
 }  // namespace
@@ -280,7 +379,5 @@ int main(int argc, char** argv) {
         return tarsa::cli::SendFeedbackCommand(w.Log(), o.feedback, w.WindowCaption(),
                                                w.Host().image.label, w.LogFilePath(), o.yes);
     }
-    Session session(o);
-    if (!session.Healthy()) return kExitFailed;
-    return tarsa::cli::SimulatorSmoke(session.Window().Log(), session.Window().LogFilePath());
+    return Simulate(o);
 }

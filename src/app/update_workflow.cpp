@@ -1,0 +1,406 @@
+#include "app/update_workflow.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "link/terrel_protocol.h"
+#include "serial/timing.h"
+
+namespace tarsa::app {
+namespace {
+
+constexpr int kReconnectAttempts = 3;
+constexpr uint32_t kReconnectPauseMs = 1500;
+constexpr int kBatteryFloorPercent = 10;
+constexpr const char* kCalibratedAdc = "50.98";
+
+// Catalogue types whose builds carry extra steps.
+constexpr int kTypeSoluxR40 = 8;
+constexpr int kTypeHygraVX = 16;
+
+}  // namespace
+
+InstrumentUpdate::InstrumentUpdate(MainWindow& window, Tarsa_protocol& protocol)
+    : w_(window), tp_(protocol) {}
+
+void InstrumentUpdate::Status(const std::string& text) {
+    w_.Ui().SetLabel(Label::StatusText, text);
+    w_.Ui().RepaintLabel(Label::StatusText);
+    w_.Ui().PumpMessages();
+}
+
+void InstrumentUpdate::Step(int steps) {
+    w_.StepProgress(steps);
+}
+
+std::string InstrumentUpdate::ConnectionFailureText(int r) const {
+    const std::string& W = w_.WindowCaption();
+    const std::string& N = w_.DisplayName();
+    const std::string& P = w_.SelectedFriendlyName();
+    const InstrumentIdentity& id = const_cast<MainWindow&>(w_).Identity();
+    switch (r) {
+        case -5:
+            return "Comm Port \"" + P + "\" is already in use by another application.\n" +
+                   "Please choose a new Comm Port to use or quit the application using this port.";
+        case -2:
+            return "Comm Port \"" + P +
+                   "\" isn't available.\nPlease choose a new Comm Port to use.";
+        case -20:
+        case -21: {
+            std::string text = "The " + W + " is unable to connect to your " + N +
+                               "\n on Comm Port \"" + P +
+                               "\".\n\nPlease check your serial cable and Comm Port choice.";
+            if (w_.Config().targetType == kTypeSoluxR40) {
+                text += "\n\nIf your " + N +
+                        " is running firmware version older than 2.00, please make"
+                        "\nsure the R-40 baud rate is set to 9600 (see the Setup menu of your "
+                        "R-40).";
+            }
+            return text;
+        }
+        case -120:
+            if (id.version != 0 && id.type != 0) {
+                return "The " + W + " does not support your " + std::string(id.displayName) + "\n" +
+                       "running version " + std::to_string(id.version) + ".";
+            }
+            return "The " + W + " is unable to connect to your unknown device" +
+                   "\n on Comm Port \"" + P +
+                   "\".\n\nPlease check your serial cable and Comm Port choice.\n\n" +
+                   "Please verify the device connected is a \"" + N +
+                   "\" and has a version of\nfirmware that supports updates.";
+        case -25:
+            return "The " + W + " is unable to log into to your " + N + "\n on Comm Port \"" + P +
+                   "\".\n\nPlease try again or contact your Corvane representative.";
+        default:
+            return "The " + W + " is unable to connect to your " + N + "\n on Comm Port \"" + P +
+                   "\".\n\nPlease check your serial cable and Comm Port choice.\nError " +
+                   std::to_string(r);
+    }
+}
+
+std::string InstrumentUpdate::LoaderFailureText(int e) const {
+    return "The " + w_.WindowCaption() + " encountered an error working with your " +
+           w_.DisplayName() + ".\n\nPlease try again.\n\n[Error " + std::to_string(e) + "]";
+}
+
+int InstrumentUpdate::timerStartTimer() {
+    MainWindowUi& ui = w_.Ui();
+    const std::string N = w_.DisplayName();
+    ui.SetPortListEnabled(false);
+    w_.SetBusy(true);
+    w_.SetKeepGoing(true);
+    w_.SetProgress(0);
+    ui.SetBusyCursor(true);
+    ui.SetLabel(Label::LblConnect, "Do NOT disconnect " + N + " until finished.");
+    w_.RebuildSettingsFilePath();
+
+    tp_.loggerSettings = LoggerSettings{};
+    tp_.instrumentSettings = InstrumentSettings{};
+    tp_.captured = 0;
+    w_.Identity() = InstrumentIdentity{};
+
+    ui.SetLabel(Label::StatusText, "Connecting to " + N + "...");
+    ui.SetLabelVisible(Label::StatusText, true);
+    ui.RepaintLabel(Label::StatusText);
+    ui.PumpMessages();
+
+    const uint32_t start = TickMs();
+    int result = RunUpdate();
+
+    if (result < 0) {
+        ui.SetLabelVisible(Label::StatusText, false);
+        w_.SetProgress(0);
+        BSLDisconnect(w_.Host());
+        TPDisconnect(tp_, false);
+        ui.SetLabel(Label::LblConnect, "Connect " + N + " to computer comm port.");
+    } else {
+        uint32_t seconds = (TickMs() - start) / 1000;
+        if (w_.Identity().calibrationReminder) w_.ShowCalibrationReminder(w_.Identity().type);
+        w_.SetProgress(100);
+        ui.SetLabel(Label::StatusText,
+                    "Successfully updated firmware in " + std::to_string(seconds) + " seconds.");
+        ui.BeepInformation();
+        ui.PumpMessages();
+        if (w_.Log()) {
+            w_.Log()->Write(kLogOutcome, kHostTag, "Finished updating device in %d seconds",
+                            static_cast<int>(seconds));
+        }
+        remove(w_.SettingsFilePath().c_str());
+        ui.SetLabel(Label::LblConnect, "You may disconnect your " + N + " now.");
+    }
+
+    ui.SetButtonEnabled(Button::Start, true);
+    ui.SetDefaultButton(Button::Start, false);
+    ui.SetButtonEnabled(Button::Close, true);
+    ui.SetDefaultButton(Button::Close, true);
+    ui.SetMenuEnabled(MenuItem::UpdateFirmware, true);
+    ui.SetMenuChecked(MenuItem::ReplaceSerialNumber, false);
+    ui.SetSerialEditVisible(false);
+    ui.SetLabelVisible(Label::NewSN, false);
+    ui.SetSerialEditText("");
+    ui.SetPortListEnabled(true);
+    ui.SetBusyCursor(false);
+    w_.SetBusy(false);
+    return result;
+}
+
+int InstrumentUpdate::RunUpdate() {
+    const std::string& W = w_.WindowCaption();
+    const std::string N = w_.DisplayName();
+    InstrumentIdentity& id = w_.Identity();
+    TarsaBSLHost& host = w_.Host();
+    const char* port = w_.SelectedPortName().c_str();
+
+    // 1. Connect and identify.
+    int r = TPConnect(tp_, port, 2, 3, &id);
+    const bool loaderWaiting = r == kTPLoaderAnswered || r == kTPLoaderPrompt;
+    if (r < 0 && !loaderWaiting) {
+        w_.ErrorOK(ConnectionFailureText(r), "Connection Error", MessageKind::Error);
+        return kUpdateConnectFailed;
+    }
+    Step(2);
+
+    if (loaderWaiting) {
+        // An interrupted update left the loader waiting: straight to the loader.
+        SetInstrumentIdentity(host.image.typeCode, 999, &id);
+    } else {
+        // 4. The right device?
+        const std::string F = id.displayName;
+        if (id.type != host.image.typeCode) {
+            std::string text = "The " + W + " expected to find a " + N + ";\nhowever, it found a " +
+                               F + ".\n\nThis updater can not update a " + F + ".";
+            if (w_.FactoryMode()) {
+                text += "\n\n[Factory Mode Override: Click OK to load FW anyway]";
+                if (!w_.AskOkCancel(text, "Wrong Device")) return kUpdateWrongDevice;
+            } else {
+                w_.ErrorOK(text, "Wrong Device", MessageKind::Error);
+                return kUpdateWrongDevice;
+            }
+        }
+        // 5. Firmware that can be updated at all.
+        if (!id.supported) {
+            w_.ErrorOK("The firmware in the connected " + N +
+                           "\nis too old.\n\nThis updater can not update this device.",
+                       "Firmware Too Old", MessageKind::Error);
+            return kUpdateRefused;
+        }
+        // 6. Installing older firmware than the device runs is asked.
+        if (id.version > w_.ImageVersion() && !w_.FactoryMode()) {
+            if (!w_.AskOkCancel("The firmware in your " + N +
+                                    "\nis newer than the version in this updater.\n\n" +
+                                    "Are you sure you want to load older firmware.",
+                                "Newer Firmware")) {
+                return kUpdateCancelled;
+            }
+        }
+        // A Hygra VX build refuses while a test runs.
+        if (w_.Config().targetType == kTypeHygraVX) {
+            char answer[32] = {};
+            int length = sizeof answer;
+            int rc = DeviceCommand(tp_.link, "ping -stat\r", '>', 3000, answer, &length, nullptr);
+            int running = -1;
+            if (rc > 0 && sscanf(answer, "%d", &running) == 1 && running != -1) {
+                w_.ErrorOK(
+                    "Your HVX is currently running a test.\n\n"
+                    "Please stop the test and save the measurement\n data before "
+                    "updating the HVX firmware.",
+                    "Test Running Error", MessageKind::Error);
+                return kUpdateCancelled;
+            }
+        }
+        // 7. Hardware and version gates (they show their own messages).
+        if (!w_.CheckHardwareRevision()) return kUpdateRefused;
+        if (!w_.CheckFirmwareWindow(id)) return kUpdateRefused;
+
+        // 8. Battery.
+        if (id.checkBattery) {
+            Status("Checking battery power...");
+            int32_t percent = 0;
+            int b = TPCheckBattery(tp_, &percent);
+            if (b > 0 && percent < kBatteryFloorPercent) {
+                w_.ErrorOK(
+                    "The battery power is too low!\n\n"
+                    "Please replace the batteries before running this updater.",
+                    "Batteries Too Low", MessageKind::Error);
+                return kUpdateLowBattery;
+            }
+        }
+        Step(2);
+
+        // 9. Capture the settings into the settings file.
+        if (id.saveSettings) {
+            Status("Saving settings for this " + N + "...");
+            const std::string retrieveError = "This " + W +
+                                              " could not retrieve the settings from your " + N +
+                                              ".\nPlease try again or contact Corvane for help.";
+            if (id.needsLogin) {
+                int l = TPLogin(tp_);
+                if (l < 0) {
+                    w_.ErrorOK(retrieveError, "Login Error", MessageKind::Error);
+                    return l;
+                }
+            }
+            int s = TPSaveInfo(tp_, w_.SettingsFilePath().c_str());
+            if (s < 0) {
+                if (w_.RepMode() || w_.FactoryMode()) {
+                    if (!w_.AskOkCancel(
+                            "The " + W + " could not retrieve the settings from your " + N +
+                                ".\nThis can happen when an intrument is new or doesn't have " +
+                                "a serial number set yet.\n\nClick OK to continue loading new "
+                                "firmware." +
+                                "\nClick CANCEL to try retrieving the settings again.",
+                            "Settings Retrieve Error")) {
+                        return kUpdateCancelled;
+                    }
+                } else if (s != kTPPartial) {
+                    w_.ErrorOK(retrieveError, "Settings Error", MessageKind::Error);
+                    return s;
+                }
+            }
+        }
+    }
+
+    // 10-11. Hand over to the loader.
+    TPDisconnect(tp_, false);
+    w_.SetProgress(6);
+    Status("Starting the firmware loader...");
+    int c = BSLConnect(host, port, id.loaderBaud, true, 3);
+    if (c == kBSLNoLoader) {
+        w_.ErrorOK("This " + N + " does not have a working firmware loader." +
+                       "\n\nPlease contact Corvane for help.",
+                   "Firmware Loader Error", MessageKind::Error);
+        return kBSLNoLoader;
+    }
+    if (c < 0) {
+        w_.ErrorOK("The " + W + " is unable to connect to the firmware loader in your " + N +
+                       ".\n\nPlease try again.",
+                   "Firmware Loader Error", MessageKind::Error);
+        return kUpdateNoLoader;
+    }
+
+    // 12-16. Erase, upload, vectors.
+    Step(2);
+    Status("Erasing firmware memory...");
+    const bool ext = id.extendedAddressing != 0;
+    int e = BSLEraseINFO(host, id.infoStart, id.infoSegments, id.infoSegmentSize, ext);
+    if (e < 0) {
+        w_.ErrorOK(LoaderFailureText(e), "INFO Memory Erase Error", MessageKind::Error);
+        return e;
+    }
+    e = BSLEraseFlash(host, id.flashStart, id.flashEnd, ext);
+    if (e < 0) {
+        w_.ErrorOK(LoaderFailureText(e), "Firmware Erase Error", MessageKind::Error);
+        return e;
+    }
+    w_.ProgressAccumulator() = 21.0f;
+    w_.SetProgress(21);
+    Status("Uploading new firmware code...");
+    int u = BSLSendFirmware(host, ext);
+    if (u < 0) {
+        w_.ErrorOK(LoaderFailureText(u), "Firmware Upload Error", MessageKind::Error);
+        return u;
+    }
+    Status("Restarting the " + N + ", please wait...");
+    int v = BSLSendVectors(host);
+    if (v < 0) {
+        w_.ErrorOK(LoaderFailureText(v), "Firmware Upload Error", MessageKind::Error);
+        return v;
+    }
+
+    // 17-18. Restart and reconnect.
+    BSLDisconnect(host);
+    DelayMs(id.restartDelayMs);
+    w_.SetProgress(92);
+    w_.Ui().PumpMessages();
+    for (int attempt = 0; attempt < kReconnectAttempts; ++attempt) {
+        r = TPConnect(tp_, port, 2, 3, &id);
+        if (r > 0) break;
+        DelayMs(static_cast<uint32_t>(attempt) * kReconnectPauseMs);
+    }
+    if (r < 0) {
+        w_.ErrorOK(LoaderFailureText(r), "Connection Error", MessageKind::Error);
+        return r;
+    }
+    if (id.needsLogin && TPLogin(tp_) < 0) {
+        w_.ErrorOK("This " + W + " failed to log into your " + N +
+                       ".\nPlease check the settings on your instrument or contact Corvane for "
+                       "help.",
+                   "Login Error", MessageKind::Error);
+    }
+
+    // 20. The new firmware checks itself.
+    Step(2);
+    Status("Checking new firmware...");
+    int k = TPCheckFirmware(tp_, id.postInit);
+    if (k < 0) {
+        w_.ErrorOK("The new firmware for your " + N +
+                       " is corrupt!\n\nPlease try again or contact Corvane.",
+                   "Firmware Error", MessageKind::Error);
+        return k;
+    }
+    if (w_.Config().resetActuator) {
+        char answer[32] = {};
+        int length = sizeof answer;
+        int a = DeviceCommand(tp_.link, "set -act 30\r", '>', 1500, answer, &length, nullptr);
+        if (a < 0) {
+            w_.ErrorOK("Resetting the actuator parameter returned error: " + std::to_string(a),
+                       "Reset Actuator Error", MessageKind::Error);
+        }
+    }
+
+    // 21. Restore the settings.
+    Step(2);
+    Status("Restoring settings...");
+    if (id.saveSettings) {
+        std::string newSerial = w_.Ui().SerialEditText();
+        int d =
+            TPRestoreInfo(tp_, w_.SettingsFilePath().c_str(),
+                          w_.ReplaceSerial() && !newSerial.empty() ? newSerial.c_str() : nullptr);
+        std::string text;
+        if (d == kTPFileNotFound) {
+            text = "The " + W + " couldn't find the settings file for your " + N +
+                   ".\n\nPlease try again or contact Corvane for help.";
+        } else if (d == kTPFileAccessDenied || d == kTPFileBadHandle) {
+            text = "The " + W + " failed to read the settings file for your " + N +
+                   ".\n\nPlease try again or contact Corvane for help." +
+                   "\n\nError: " + std::to_string(d);
+        } else if (d == kTPPartial) {
+            text = "The " + W + " failed to restore some of the settings for your " + N +
+                   ".\n\nPlease check the settings after this updater is finished.";
+        } else if (d < 0) {
+            text = "The " + W + " failed to restore the settings for your " + N +
+                   ".\n\nPlease try again.\n\n[Error " + std::to_string(d) + "]";
+        }
+        if (!text.empty()) w_.ErrorOK(text, "Settings Error", MessageKind::Error);
+    }
+
+    // 22. The clock.
+    if (id.setClock) TPSetTime(tp_);
+    Step(2);
+
+    // 23. The old measurement data.
+    if (id.eraseData && !w_.DontErase()) {
+        Status("Erasing old data...");
+        int x = TPEraseData(tp_);
+        if (x < 0) {
+            std::string text = "The " + W + " was unable to erase the data in your " + N;
+            if (x == kTPDataFlash) {
+                text +=
+                    "because the data storage chip is reporting errors.\n\nPlease contact "
+                    "Corvane for help.";
+            } else {
+                text += ".\nPlease try again.\n[Error: " + std::to_string(x) + "]";
+            }
+            w_.ErrorOK(text, "Data Erase Error", MessageKind::Error);
+            return x;
+        }
+    }
+
+    // 24. Done: remind about calibration when the captured "adc" says so.
+    const char* adc = tp_.instrumentSettings.adc;
+    if (adc[0] == '\0' || strcmp(adc, kCalibratedAdc) != 0) id.calibrationReminder = 1;
+    TPDisconnect(tp_, true);
+    return kUpdateOk;
+}
+
+}  // namespace tarsa::app

@@ -1,0 +1,51 @@
+// The instrument update, end to end, as the main window runs it when Start is
+// pressed: connect and identify, the checks, the settings capture, the
+// loader session (erase, upload, vectors), the restart and reconnection, the
+// firmware check, the settings restore, the clock, the data erase, and the
+// finishing that returns the window to idle.
+//
+// Every step shows a status line and moves the progress bar; every failure
+// shows exactly one message (the gates show their own) and ends the run with
+// a negative result. The settings file survives a failed run, so a later run
+// that finds the loader already waiting restores what the failed run saved.
+#pragma once
+
+#include <string>
+
+#include "app/main_window.h"
+#include "instrument/tarsa_protocol.h"
+
+namespace tarsa::app {
+
+// Results of RunUpdate besides the failing operation's own code.
+inline constexpr int kUpdateOk = 1;
+inline constexpr int kUpdateConnectFailed = -20;
+inline constexpr int kUpdateCancelled = -40;
+inline constexpr int kUpdateNoLoader = -110;
+inline constexpr int kUpdateRefused = -120;
+inline constexpr int kUpdateWrongDevice = -121;
+inline constexpr int kUpdateLowBattery = -130;
+
+class InstrumentUpdate {
+  public:
+    InstrumentUpdate(MainWindow& window, Tarsa_protocol& protocol);
+
+    // The start timer's handler: prepares the window, runs RunUpdate and
+    // finishes (success report or failure clean-up). Returns the result.
+    int timerStartTimer();
+    int RunUpdate();
+
+    // Texts of the connection failure message and of the loader failure
+    // message, by result code.
+    std::string ConnectionFailureText(int r) const;
+    std::string LoaderFailureText(int e) const;
+
+  private:
+    void Status(const std::string& text);
+    void Step(int steps);
+
+    MainWindow& w_;
+    Tarsa_protocol& tp_;
+};
+
+}  // namespace tarsa::app
