@@ -1,6 +1,7 @@
 # Entry points for people and CI. Everything builds out of tree under build/.
 #   make demo          set up, build, run a firmware-updater session against the simulator
-#   make test          set up, build and run every test (debug build, then ASan + UBSan build)
+#   make test          set up, build and run every test (debug build, ASan + UBSan build,
+#                      and the digital-sensor variant's own tests)
 #   make format-check  fail when a source file is not formatted as .clang-format says
 
 # Debian packages the build and the tests need.
@@ -9,7 +10,7 @@ DEB_PACKAGES := g++ cmake make pkg-config libgtest-dev libgmock-dev libbenchmark
 JOBS ?= $(shell nproc)
 SOURCES = $(shell git ls-files '*.cpp' '*.h' 2>/dev/null)
 
-.PHONY: all deps build test test-dev test-asan demo bench format format-check clean
+.PHONY: all deps build test test-dev test-asan test-sensor demo bench format format-check clean
 
 all: build
 
@@ -42,7 +43,13 @@ test-asan: deps build/asan/CMakeCache.txt
 	cmake --build --preset asan -j $(JOBS)
 	ctest --preset asan
 
-test: test-dev test-asan
+# The digital-sensor variant differs only in the window logic and the front
+# ends, so its build runs their tests.
+test-sensor: deps build/sensor/CMakeCache.txt
+	cmake --build --preset sensor -j $(JOBS)
+	ctest --preset sensor -L variant
+
+test: test-dev test-asan test-sensor
 
 demo: build
 	./build/dev/src/cli/tarsa-update --simulate

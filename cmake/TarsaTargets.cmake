@@ -10,14 +10,19 @@ function(tarsa_library name)
   target_link_libraries(${name} PUBLIC ${ARG_DEPS} PRIVATE tarsa_warnings)
 endfunction()
 
-# tarsa_test(NAME SOURCES... [DEPS lib...])
-# One GoogleTest executable; every TEST in it becomes one CTest test.
+# tarsa_test(NAME SOURCES... [DEPS lib...] [LABELS label...])
+# One GoogleTest executable; every TEST in it becomes one CTest test. The
+# label "variant" marks tests that the digital-sensor build runs too.
 function(tarsa_test name)
-  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS;LABELS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}
                                              ${PROJECT_SOURCE_DIR}/tests)
   target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gmock GTest::gtest_main
                                         tarsa_warnings)
-  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST PROPERTIES TIMEOUT 120)
+  set(labels ${ARG_LABELS})
+  if(NOT labels)
+    set(labels unit)
+  endif()
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST PROPERTIES TIMEOUT 120 LABELS "${labels}")
 endfunction()
