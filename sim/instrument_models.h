@@ -86,6 +86,5 @@ bool InstrumentHasLoggerRow(const InstrumentModel& model);
 std::string InstrumentDefaultIdentity(const InstrumentModel& model);
 FlashMap InstrumentFlashMap(const InstrumentModel& model);
 int InstrumentLoaderBaud(const InstrumentModel& model);
-int InstrumentTypeCode(const InstrumentModel& model);
 
 }  // namespace tarsa::sim

@@ -309,5 +309,30 @@ TEST(SimulatorProgram, LoggerSettingsHardwareAndRadioStationsFromOptions) {
     }
 }
 
+TEST(SimulatorProgram, InstrumentSettingsAndLoginTypingFromOptions) {
+    FILE* out = nullptr;
+    pid_t pid = Spawn({"--device", "h8", "--login-typing-ms", "0", "--set", "sn=H8-1"}, out);
+    ASSERT_GT(pid, 0);
+    std::string first = ReadLine(out);
+    ASSERT_EQ(first.rfind("PORT /dev/", 0), 0u) << first;
+    PortClient port;
+    ASSERT_TRUE(port.Open(first.substr(5, first.size() - 6)));
+    // Without the typing check the login line may come in one burst.
+    EXPECT_EQ(port.Ask("login *5738\r"), "\rOK\r>");
+    EXPECT_EQ(port.Ask("get -sn\r"), "\rH8-1\r>");
+    ::kill(pid, SIGTERM);
+    EXPECT_EQ(WaitExit(pid), 0);
+    std::fclose(out);
+
+    for (auto [args, status] : std::vector<std::pair<std::vector<std::string>, int>>{
+             {{"--device", "h8", "--set", "site=Lake"}, 1},
+             {{"--device", "h8", "--login-typing-ms", "x"}, 2}}) {
+        pid = Spawn(args, out);
+        ASSERT_GT(pid, 0);
+        EXPECT_EQ(WaitExit(pid), status) << args.back();
+        std::fclose(out);
+    }
+}
+
 }  // namespace
 }  // namespace tarsa::sim
