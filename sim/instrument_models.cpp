@@ -44,7 +44,7 @@ struct InstrumentModel {
     const char* name;     // device name, the lower-case catalogue match word
     const char* word;     // model word of the identity
     const char* version;  // default version (readers: their logger row's)
-    int type;             // catalogue type code (for the reader of this table)
+    int type;             // catalogue type code
     const char* options;  // option ids, blank-separated
     OptionStep step;
     unsigned commands;  // kLogin, kErase, kClock, kEquations, kUsers
