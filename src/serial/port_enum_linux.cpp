@@ -355,7 +355,9 @@ void FillEntry(CommPortEntry& entry, const Candidate& c) {
     if (c.busy) {
         // The mark stays visible however long the description is.
         CopyText(entry.description, kCommPortDescriptionSize - kBusyMark.size(), description);
-        strncat(entry.description, kBusyMark.data(), kBusyMark.size());
+        size_t used = strlen(entry.description);
+        memcpy(entry.description + used, kBusyMark.data(), kBusyMark.size());
+        entry.description[used + kBusyMark.size()] = '\0';
         entry.busy = 1;
     } else {
         CopyText(entry.description, kCommPortDescriptionSize, description);
