@@ -156,6 +156,12 @@ void WriteInstrumentLines(const Tarsa_protocol& tp, std::string& out) {
     TextLine(out, "tadj", s.tadj);
     NumberLine(out, "tau", s.tau);
     TextLine(out, "hadj", s.hadj);
+    // Captured by the Sorbel and lost in a recovery without these lines.
+    TextLine(out, "wtoffset", s.wtoffset);
+    TextLine(out, "p1offset", s.p1offset);
+    TextLine(out, "auto", s.auto_);
+    TextLine(out, "wtfactory", s.wtfactory);
+    TextLine(out, "sys", s.sys);
     char key[16];
     if (tp.type == kTypeHandra) {
         for (size_t i = 0; i < kSlotCount && s.slots[i][0] != '\0'; ++i) {
@@ -462,6 +468,12 @@ enum class Key : uint8_t {
     kExtCal,
     kTadj,
     kHadjTau,
+    kWtoffset,
+    kP1offset,
+    kAuto,
+    kWtfactory,
+    kSys,
+    kContrWithSn,  // type 8: the contrast of a capture that also read the serial number
     kCalFromZero,  // type 14: cal00, cal01 ... into the calibration entries
     kCalFromOne,   // type 22: cal01 ... cal20 into the slots
     kUsers,
@@ -481,10 +493,14 @@ struct TypeKeys {
 };
 
 // Beyond the keys that always came back from a file, sn (types 8, 15, 22),
-// config (type 8), fvals (type 9), hadj with tau (type 6) and the type-22
-// slots are read too: the capture saves them, and a recovery from the file
-// would otherwise lose them (for types 15 and 22 the serial number also
-// feeds the config correction of a serial number change).
+// config and contr (type 8), fvals (type 9), hadj with tau (type 6),
+// wtoffset, p1offset, auto, wtfactory and sys (type 11, written for it) and
+// the type-22 slots are read too: the capture
+// saves them, and a recovery from the file would otherwise lose them (for
+// types 15 and 22 the serial number also feeds the config correction of a
+// serial number change). A number is always written, so the file cannot say
+// whether it was captured: type 8 captures contr together with sn (from
+// version 2.00), so contr is taken only when sn is there.
 // clang-format off
 const TypeKeys kTypeKeys[] = {
     {kTypeHygraMini,    {{Key::kSn, kInstSn}, {Key::kLang, kInstLang}, {Key::kContr, kInstContr},
@@ -494,7 +510,9 @@ const TypeKeys kTypeKeys[] = {
                          {Key::kFvals, kInstFvals}}},
     {kTypeThermik,      {{Key::kSn, kInstSn}, {Key::kContr, kInstContr}, {Key::kUnits, kInstUnits},
                          {Key::kAdc, kInstAdc}, {Key::kSample, kInstSample}}},
-    {kTypeSorbel,       {{Key::kSn, kInstSn}, {Key::kAdccal, kInstAdccal}}},
+    {kTypeSorbel,       {{Key::kSn, kInstSn}, {Key::kAdccal, kInstAdccal}, {Key::kAuto, kInstAuto},
+                         {Key::kWtfactory, kInstWtfactory}, {Key::kSys, kInstSys},
+                         {Key::kWtoffset, kInstWtoffset}, {Key::kP1offset, kInstP1offset}}},
     {kTypeHygraSeries6, {{Key::kAdccal, kInstAdccal}, {Key::kConfig, kInstConfig}}},
     {kTypePx9t,         {{Key::kConfig, kInstConfig}, {Key::kSn, kInstSn}}},
     {kTypeHygraVell,    {{Key::kConfig, kInstConfig}, {Key::kSn, kInstSn}}},
@@ -504,7 +522,8 @@ const TypeKeys kTypeKeys[] = {
     {kTypeTcd,          {{Key::kName, kInstName}, {Key::kSn, kInstSn}}},
     {kTypeSoluxR40,     {{Key::kLocation, kInstLocation}, {Key::kChai, kInstChai},
                          {Key::kExtCal, kInstExtCal}, {Key::kAdccal, kInstAdccal},
-                         {Key::kSn, kInstSn}, {Key::kConfig, kInstConfig}}},
+                         {Key::kSn, kInstSn}, {Key::kConfig, kInstConfig},
+                         {Key::kContrWithSn, kInstContr}}},
     {kTypeHygraVx,      {{Key::kConfig, kInstConfig}, {Key::kSn, kInstSn}, {Key::kTadj, kInstTadj},
                          {Key::kFvals, kInstCalprefs}, {Key::kUvals, kInstCalprefs},
                          {Key::kCalprefs, kInstCalprefs}, {Key::kUsers, kInstUsers}}},
@@ -600,6 +619,24 @@ int ReadInstrumentInfo(Tarsa_protocol& tp, std::string_view text) {
                 break;
             case Key::kTadj:
                 found = GetFileString(text, "tadj", s->tadj);
+                break;
+            case Key::kWtoffset:
+                found = GetFileString(text, "wtoffset", s->wtoffset);
+                break;
+            case Key::kP1offset:
+                found = GetFileString(text, "p1offset", s->p1offset);
+                break;
+            case Key::kAuto:
+                found = GetFileString(text, "auto", s->auto_);
+                break;
+            case Key::kWtfactory:
+                found = GetFileString(text, "wtfactory", s->wtfactory);
+                break;
+            case Key::kSys:
+                found = GetFileString(text, "sys", s->sys);
+                break;
+            case Key::kContrWithSn:
+                found = (flags & kInstSn) && GetFileLong(text, "contr", s->contr);
                 break;
             case Key::kHadjTau:
                 found = GetFileString(text, "hadj", s->hadj) && GetFileLong(text, "tau", s->tau);

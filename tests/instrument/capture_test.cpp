@@ -1,9 +1,8 @@
 // Settings capture and restore of the text-command instruments against a
-// scripted instrument: the walk over the flag word, its stops and gaps, the
-// serial-number rules, and a whole round trip through the settings file for
-// every instrument type that has a capture row.
+// scripted instrument: the walk over the flag word, its stops and gaps and
+// the serial-number rules. (Round trips of every type run against the
+// simulated instruments in capture_sim_test.cpp.)
 #include <algorithm>
-#include <set>
 
 #include "instrument_test_support.h"
 
@@ -33,74 +32,6 @@ std::map<std::string, std::string> FactoryValues() {
     std::map<std::string, std::string> values = NonDefaultValues();
     for (auto& [key, value] : values) value = "0";
     return values;
-}
-
-struct RoundTripCase {
-    const char* identity;
-    std::vector<std::string> restored;  // option words the restore must bring back
-    bool users = false;
-    bool equations = false;
-};
-
-// What comes back through the settings file, type by type.
-const std::vector<RoundTripCase>& RoundTripCases() {
-    static const std::vector<RoundTripCase> cases = {
-        {"HMINI 1.20", {"sn", "lang", "contr", "fvals", "uvals", "hadj", "tau"}},
-        {"TK 1.00", {"sn", "contr", "units", "adc", "sample"}},
-        {"SR40 2.10", {"loc", "x", "ext", "adccal", "sn", "config"}},
-        {"VN 1.00", {"sn", "contr", "units", "fvals"}},
-        {"SRBL 1.00", {"sn", "adccal"}},
-        {"H6B 3.60", {"adccal", "config"}},
-        {"TCD 1.00", {"i", "sn"}},
-        {"HD 1.00", {"sn", "i", "contr", "adc15", "adc30", "cal 0", "cal 1", "cal 2"}},
-        {"H8 2.05", {"config", "tadj", "pvuser", "sn"}, true, true},
-        {"HVX 1.00", {"config", "sn", "tadj", "p", "pv", "c76"}, true, false},
-        {"PX9T 1.00", {"config", "sn"}},
-        {"VEL 1.00", {"config", "sn"}},
-        {"H8LZR 2.10",
-         {"config", "tadj", "sn", "p0", "p3", "p5", "lwidth", "ltemp", "current", "p1"},
-         true,
-         true},
-        {"IMB 1.00", {"sn", "usage", "contr", "tadj", "p", "units"}},
-        {"DRAXO 1.00", {"sn"}},
-    };
-    return cases;
-}
-
-TEST_F(Capture, EveryTypeRoundTripsThroughTheSettingsFile) {
-    const std::string path = folder_.File("instrument.settings.txt");
-    for (const RoundTripCase& c : RoundTripCases()) {
-        SCOPED_TRACE(c.identity);
-        FakeInstrument& source = Fake(c.identity, NonDefaultValues());
-        source.users = {Base64("1\t2\t3\tZed\tx"), Base64("1\t2\t3\tamy\ty")};
-        source.equations = {"b_2 1 2", "A 3 4"};
-        FakeInstrument& target = Fake(c.identity, FactoryValues());
-
-        tp_ = std::make_unique<Tarsa_protocol>(log_.get());
-        ConnectFake(source);
-        const int saved = TPSaveInfo(*tp_, path.c_str());
-        EXPECT_EQ(saved, 1);
-        TPDisconnect(*tp_, false);
-
-        // A fresh object, as after a restart: the restore reads the file.
-        tp_ = std::make_unique<Tarsa_protocol>(log_.get());
-        ConnectFake(target);
-        EXPECT_EQ(TPRestoreInfo(*tp_, path.c_str(), nullptr), 1);
-        TPDisconnect(*tp_, false);
-
-        const auto want = source.Values();
-        const auto got = target.Values();
-        for (const auto& [key, value] : got) {
-            const bool restored =
-                std::find(c.restored.begin(), c.restored.end(), key) != c.restored.end();
-            EXPECT_EQ(value, restored ? want.at(key) : "0") << key;
-        }
-        EXPECT_EQ(target.users, c.users
-                                    ? (std::vector<std::string>{source.users[1], source.users[0]})
-                                    : std::vector<std::string>{});
-        EXPECT_EQ(target.equations, c.equations ? (std::vector<std::string>{"A 3 4", "b_2 1 2"})
-                                                : std::vector<std::string>{});
-    }
 }
 
 TEST_F(Capture, EmptyFlagWordsAndBitsWithoutCommandsSendNothing) {

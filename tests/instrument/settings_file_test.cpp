@@ -60,6 +60,8 @@ TEST_F(SettingsFile, InstrumentFileHasTheFixedLayout) {
         "sample=\"\"\r\nusage=\"\"\r\nadc15=\"\"\r\nadc30=\"\"\r\n"
         "location=\"\"\r\nchai=\"\"\r\nextCal=\"\"\r\n"
         "tadj=\"0.5 0.25\"\r\ntau=\"30\"\r\nhadj=\"h=1\"\r\n"
+        "wtoffset=\"\"\r\np1offset=\"\"\r\nauto=\"\"\r\n"
+        "wtfactory=\"\"\r\nsys=\"\"\r\n"
         "user00=\"dXNlcjA=\"\r\nuser01=\"dXNlcjE=\"\r\n"
         "eqn00=\"E0 1.5 2.5\"\r\neqn01=\"E1_x 3\"\r\n";
     EXPECT_EQ(text, expected);
