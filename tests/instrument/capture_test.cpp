@@ -183,5 +183,20 @@ TEST_F(Capture, CalibrationEntriesStopAtTheFirstFailure) {
     EXPECT_EQ(tp_->instrumentSettings.flags, 0u);
 }
 
+TEST_F(Capture, ALoggerWithoutANameIsNotSaved) {
+    ASSERT_EQ(StartAndConnect([](const std::string& m) {
+                  if (m == "get -ver\r") return Answer("Talox 2.29");
+                  if (m == "get -i\r") return std::string("\r\r>");  // no name
+                  return Answer("ERROR");
+              }),
+              1);
+    const std::string path = folder_.File("unnamed.txt");
+    EXPECT_EQ(TPSaveInfo(*tp_, path.c_str()), kTPUninitialized);
+    EXPECT_EQ(tp_->captured, 0);
+    EXPECT_EQ(tp_->savedFlags, 0u);
+    EXPECT_FALSE(std::filesystem::exists(path));
+    EXPECT_TRUE(Logged("TPSaveInfo does not save data for an uninitialized device"));
+}
+
 }  // namespace
 }  // namespace tarsa::test

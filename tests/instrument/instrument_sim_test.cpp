@@ -174,18 +174,6 @@ TEST_F(SimulatedDevice, TalobWithoutDeviceIdentifierTakesTheNewSerialNumber) {
     EXPECT_EQ(got, want);
 }
 
-TEST_F(SimulatedDevice, AnUnnamedLoggerIsNotSaved) {
-    DeviceConfig unnamed;
-    unnamed.settings = {{"i", ""}};
-    auto device = Simulator::Start("talox", unnamed);
-    if (!device) GTEST_SKIP() << "the simulated Talox refuses an empty name";
-    ASSERT_EQ(Connect(*tp_, *device), 1);
-    const std::string path = folder_.File("unnamed.txt");
-    EXPECT_EQ(TPSaveInfo(*tp_, path.c_str()), kTPUninitialized);
-    EXPECT_EQ(tp_->captured, 0);
-    EXPECT_FALSE(std::filesystem::exists(path));
-}
-
 // The digital sensor sits behind a reader; the digital-sensor workflow
 // connects to the reader, takes the object to type 10 and switches the reader
 // to SDI-12 pass-through before it captures or restores.
