@@ -1,15 +1,20 @@
 // tarsa_firmware_tool: build-time helper for the firmware image.
 //
-//   tarsa_firmware_tool embed INPUT.txt OUTPUT.cpp
+//   tarsa_firmware_tool embed [--type N] INPUT.txt OUTPUT.cpp
 //       Reads the TI-TXT file with the loader's own reader and writes C++
-//       source that defines CompiledInImage(): label, type code and version
-//       taken from the file name, the 16 vectors, the compact image text, its
-//       length and the sum of its characters as signed bytes.
-//   tarsa_firmware_tool stand-in OUTPUT.txt [LABEL VERSION TYPE]
+//       source that defines CompiledInImage(): label and type code taken
+//       from the file name, the 16 vectors, the compact image text, its
+//       length and the sum of its characters as signed bytes. --type gives
+//       the type code instead, for a type whose match word a file name
+//       cannot carry (the digital sensor's "TERREL-QS" holds a "-", which
+//       ends the first word of a file name).
+//   tarsa_firmware_tool stand-in OUTPUT.txt [LABEL VERSION TYPE
+//                                            [MAIN_ADDRESS MAIN_BYTES UPPER_BYTES]]
 //       Writes the deterministic stand-in firmware (default "Talox 2.29",
-//       229, 3) as a TI-TXT file.
+//       229, 3, main section 0x1200 of 56852 bytes, no upper section) as a
+//       TI-TXT file. Numbers are decimal or, with "0x", hexadecimal.
 //
-// It refuses an input whose file name names no instrument type, because the
+// It refuses an input whose type is not an instrument type, because the
 // build target follows from the compiled-in image's type.
 #include <cerrno>
 #include <cstdio>
@@ -18,6 +23,7 @@
 #include <string>
 #include <string_view>
 
+#include "catalogue/catalogue.h"
 #include "loader/firmware_image.h"
 #include "loader/ti_txt.h"
 #include "stand_in.h"
@@ -28,8 +34,9 @@ using namespace tarsa;
 
 int Usage() {
     fprintf(stderr,
-            "usage: tarsa_firmware_tool embed INPUT.txt OUTPUT.cpp\n"
-            "       tarsa_firmware_tool stand-in OUTPUT.txt [LABEL VERSION TYPE]\n");
+            "usage: tarsa_firmware_tool embed [--type N] INPUT.txt OUTPUT.cpp\n"
+            "       tarsa_firmware_tool stand-in OUTPUT.txt [LABEL VERSION TYPE\n"
+            "                                   [MAIN_ADDRESS MAIN_BYTES UPPER_BYTES]]\n");
     return 2;
 }
 
@@ -98,7 +105,8 @@ std::string GenerateSource(const FirmwareImage& image, std::string_view inputNam
     return out;
 }
 
-int Embed(const char* input, const char* output) {
+// `typeCode` 0: the type the file name gives.
+int Embed(const char* input, const char* output, uint8_t typeCode) {
     FirmwareImage image;
     int r = LoadTIFile(image, nullptr, input);
     if (r != 1) {
@@ -109,10 +117,11 @@ int Embed(const char* input, const char* output) {
                 r);
         return 1;
     }
+    if (typeCode != 0) image.typeCode = typeCode;
     if (image.typeCode == 0) {
         fprintf(stderr,
                 "tarsa_firmware_tool: %s: the file name does not start with an instrument "
-                "type (for example \"Talox 2.29.txt\")\n",
+                "type (for example \"Talox 2.29.txt\"); give one with --type\n",
                 input);
         return 1;
     }
@@ -130,18 +139,21 @@ int Embed(const char* input, const char* output) {
     return 0;
 }
 
-bool ParseNumber(const char* text, uint16_t& value) {
+// A decimal number, or a hexadecimal one after "0x", up to `max`.
+template <typename T>
+bool ParseNumber(const char* text, T& value, unsigned long max = 0xFFFF) {
     char* end = nullptr;
     errno = 0;
-    unsigned long v = strtoul(text, &end, 10);
-    if (errno != 0 || end == text || *end != '\0' || v > 0xFFFF) return false;
-    value = static_cast<uint16_t>(v);
+    bool hex = text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    unsigned long v = strtoul(hex ? text + 2 : text, &end, hex ? 16 : 10);
+    if (errno != 0 || end == text || *end != '\0' || text[0] == '-' || v > max) return false;
+    value = static_cast<T>(v);
     return true;
 }
 
 int StandIn(int argc, char** argv) {
     StandInOptions options;
-    if (argc == 6) {
+    if (argc == 6 || argc == 9) {
         options.label = argv[3];
         if (!ParseNumber(argv[4], options.version) || !ParseNumber(argv[5], options.typeCode)) {
             return Usage();
@@ -149,13 +161,34 @@ int StandIn(int argc, char** argv) {
     } else if (argc != 3) {
         return Usage();
     }
+    if (argc == 9 && (!ParseNumber(argv[6], options.mainAddress, kMaxImageAddress) ||
+                      !ParseNumber(argv[7], options.mainBytes, kMaxImageAddress) ||
+                      !ParseNumber(argv[8], options.upperBytes, kMaxImageAddress))) {
+        return Usage();
+    }
+    if (!StandInOptionsValid(options)) {
+        fprintf(stderr,
+                "tarsa_firmware_tool: the main section must hold the identity block, be at "
+                "most 65535 bytes and end below 0xFA00; the upper section must end inside "
+                "the 20-bit address space\n");
+        return 2;
+    }
     return WriteFile(argv[2], MakeStandInTiTxt(options)) ? 0 : 1;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc >= 2 && strcmp(argv[1], "embed") == 0 && argc == 4) return Embed(argv[2], argv[3]);
+    if (argc == 4 && strcmp(argv[1], "embed") == 0) return Embed(argv[2], argv[3], 0);
+    if (argc == 6 && strcmp(argv[1], "embed") == 0 && strcmp(argv[2], "--type") == 0) {
+        uint8_t type = 0;
+        if (!ParseNumber(argv[3], type, kLastInstrumentType) || type < kFirstInstrumentType) {
+            fprintf(stderr, "tarsa_firmware_tool: --type takes an instrument type code, %d to %d\n",
+                    kFirstInstrumentType, kLastInstrumentType);
+            return 2;
+        }
+        return Embed(argv[4], argv[5], type);
+    }
     if (argc >= 2 && strcmp(argv[1], "stand-in") == 0) return StandIn(argc, argv);
     return Usage();
 }

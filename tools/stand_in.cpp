@@ -39,14 +39,21 @@ void AppendSection(std::string& out, uint32_t address, const std::vector<uint8_t
 
 }  // namespace
 
+bool StandInOptionsValid(const StandInOptions& options) {
+    using namespace standin;
+    return options.mainBytes > kIdentityBytes && options.mainBytes <= 0xFFFF &&
+           options.mainAddress + options.mainBytes <= kLoaderFlashFirst &&
+           options.upperBytes <= kMaxImageAddress + 1 - kStandInUpperAddress;
+}
+
 StandInImage MakeStandIn(const StandInOptions& options) {
     using namespace standin;
     StandInImage image;
     XorShift32 rng{0x54415253u ^ options.version};
 
     auto& main = image.main.bytes;
-    image.main.address = kMainAddress;
-    main.resize(kMainBytes);
+    image.main.address = options.mainAddress;
+    main.resize(options.mainBytes);
     for (auto& b : main) b = rng.Next();
     for (uint32_t i = 0; i < kIdentityBytes; ++i) main[i] = 0xFF;
     for (size_t i = 0; i < kMarker.size(); ++i) main[i] = static_cast<uint8_t>(kMarker[i]);
@@ -56,7 +63,7 @@ StandInImage MakeStandIn(const StandInOptions& options) {
     }
     PutLittleEndian(main, kVersionOffset, options.version);
     PutLittleEndian(main, kTypeOffset, options.typeCode);
-    PutLittleEndian(main, kSizeOffset, static_cast<uint16_t>(kMainBytes));
+    PutLittleEndian(main, kSizeOffset, static_cast<uint16_t>(options.mainBytes));
 
     image.high.address = kHighAddress;
     image.high.bytes.resize(kHighBytes);
@@ -64,8 +71,13 @@ StandInImage MakeStandIn(const StandInOptions& options) {
 
     PutLittleEndian(main, kIntegrityOffset, StandInIntegrity(main, image.high.bytes));
 
-    for (auto& v : image.vectors) v = kTrapAddress;
-    image.vectors[kVectorCount - 1] = kEntryAddress;
+    image.upper.address = kStandInUpperAddress;
+    image.upper.bytes.resize(options.upperBytes);
+    for (auto& b : image.upper.bytes) b = rng.Next();
+
+    const uint32_t entry = options.mainAddress + kIdentityBytes;
+    for (auto& v : image.vectors) v = entry + (kTrapAddress - kEntryAddress);
+    image.vectors[kVectorCount - 1] = entry;
     return image;
 }
 
@@ -87,7 +99,9 @@ std::string FormatTiTxt(const std::vector<ImageSection>& sections,
 
 std::string MakeStandInTiTxt(const StandInOptions& options) {
     StandInImage image = MakeStandIn(options);
-    return FormatTiTxt({image.main, image.high}, &image.vectors);
+    std::vector<ImageSection> sections = {image.main, image.high};
+    if (!image.upper.bytes.empty()) sections.push_back(image.upper);
+    return FormatTiTxt(sections, &image.vectors);
 }
 
 }  // namespace tarsa

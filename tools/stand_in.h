@@ -19,18 +19,38 @@ struct StandInOptions {
     std::string label = "Talox 2.29";  // cut to the 32-byte label field
     uint16_t version = 229;
     uint16_t typeCode = 3;
+    // Where the main section (identity block first) starts and how long it
+    // is. The defaults are the instrument image's; a digital sensor's main
+    // flash starts at 0x8000, so its identity block lies at 0x8100.
+    uint32_t mainAddress = standin::kMainAddress;
+    uint32_t mainBytes = standin::kMainBytes;
+    // Filler bytes of a third section at 0x10000, for targets with 20-bit
+    // addresses (0: none). Outside the integrity word, like any filler.
+    uint32_t upperBytes = 0;
 };
 
-// The image's sections (main at 0x1200, high at 0xFFC0) and its 16 vectors.
+// Address of the section that StandInOptions::upperBytes fills.
+inline constexpr uint32_t kStandInUpperAddress = 0x10000;
+
+// Whether `options` describe an image the loader can write: a main section
+// that holds the identity block, fits the 16-bit size field and ends below
+// the loader's own flash, and an upper section inside the 20-bit space.
+bool StandInOptionsValid(const StandInOptions& options);
+
+// The image's sections (main, high at 0xFFC0, upper at 0x10000 when asked
+// for) and its 16 vectors.
 struct StandInImage {
     ImageSection main;
     ImageSection high;
+    ImageSection upper;  // no bytes unless StandInOptions::upperBytes
     std::array<uint32_t, kVectorCount> vectors{};
 };
 
-// Builds the image. The filler bytes come from a fixed xorshift32 sequence
-// seeded with 0x54415253 XOR the version, so the same options always give
-// the same image.
+// Builds the image (`options` must pass StandInOptionsValid). The filler
+// bytes come from a fixed xorshift32 sequence seeded with 0x54415253 XOR the
+// version, drawn for the main, high and upper sections in that order, so the
+// same options always give the same image. The reset vector points just past
+// the identity block, every other vector 0x20 further.
 StandInImage MakeStandIn(const StandInOptions& options);
 
 // Writes sections and vectors as a TI-TXT file: "@%04X" addresses ("@%05X"
