@@ -2,7 +2,9 @@
 
 #include <cstdio>
 
+#include "app/sensor_workflow.h"
 #include "app/update_workflow.h"
+#include "loader/ti_txt.h"
 
 namespace tarsa::app {
 namespace {
@@ -50,6 +52,8 @@ void MainWindow::FormShow(const Environment& environment) {
     std::string commNoun = displayName_;
     std::string connectNoun = displayName_;
     if (config_.digitalSensor) {
+        // The sensor chosen at start-up names the target from here on.
+        SelectTargetSensor(config_.defaultSensorType);
         commNoun = "Handra and Digital Sensor";
         connectNoun = "Handra";
         versionFinderPath_ = "/versionfinder/Handra-C-Firmware.txt";
@@ -95,7 +99,9 @@ void MainWindow::FormShow(const Environment& environment) {
     log_ = std::make_unique<TarsaLog>(logPath_.c_str(), verbose_ ? kLogDetail : kLogOutcome, false);
     protocol_ = std::make_unique<Tarsa_protocol>(log_.get());
     host_ = std::make_unique<TarsaBSLHost>(log_.get());
-    if (!runUpdate) {
+    if (!runUpdate && config_.digitalSensor) {
+        runUpdate = [this] { return SensorUpdate(*this, *protocol_).timerStartTimer(); };
+    } else if (!runUpdate) {
         runUpdate = [this] { return InstrumentUpdate(*this, *protocol_).timerStartTimer(); };
     }
     host_->progressHook = [this](uint32_t total, uint32_t done, int phase, char op) {
@@ -103,10 +109,6 @@ void MainWindow::FormShow(const Environment& environment) {
     };
     enumPort_.log = log_.get();
     RebuildSettingsFilePath();
-
-    if (config_.digitalSensor) {
-        // The sensor chosen at start-up; the workflow installs its selector.
-    }
 
     // Ports.
     FillPortList();
@@ -135,6 +137,13 @@ void MainWindow::FormShow(const Environment& environment) {
     progressStep_ = 1;
     progressIncrement_ = kCompiledInIncrement;
     imageVersion_ = 229;
+    if (config_.digitalSensor) {
+        // The sensor image's label ends in its version ("Skyra61 3.60"), read
+        // as a firmware file's name is; the increment follows its length.
+        imageVersion_ = static_cast<uint32_t>(IdentityFromFileName(host_->image.label).version);
+        progressIncrement_ =
+            host_->image.length > 0 ? 35328.0f / static_cast<float>(host_->image.length) : 0.0f;
+    }
 
     InstrumentIdentity target{};
     SetInstrumentIdentity(config_.targetType, 999, &target);
@@ -331,6 +340,22 @@ bool MainWindow::ProgressHook(uint32_t, uint32_t, int, char operation) {
     return keepGoing_;
 }
 
+void MainWindow::SelectTargetSensor(int32_t value) {
+    for (size_t i = 0; i < kSensorMenu.size(); ++i)
+        ui_.SetSensorEntryChecked(static_cast<int>(i), false);
+    targetSensorType_ = value;
+    checkedSensorEntry_ = SensorMenuEntryOf(value);
+    if (checkedSensorEntry_ >= 0) {
+        ui_.SetSensorEntryChecked(checkedSensorEntry_, true);
+        versionFinderPath_ =
+            kSensorMenu[static_cast<size_t>(checkedSensorEntry_)].versionFinderPath;
+    } else if (value == kSkyra34) {
+        versionFinderPath_ = kSkyra34VersionFinderPath;
+    }
+    displayName_ = SensorName(static_cast<uint32_t>(value));
+    ui_.SetLabel(Label::UserText1, "This utility updates " + displayName_ + " firmware to");
+}
+
 void MainWindow::OpenFirmwareFile1Click() {
     std::string path;
     if (!ui_.ChooseFirmwareFile(path)) return;
@@ -359,10 +384,16 @@ int MainWindow::OpenFirmwareFile(const std::string& path) {
         host_->image.typeCode = static_cast<uint8_t>(config_.targetType);
     ui_.SetLabel(Label::UserText2, host_->image.label);
     std::string name = InstrumentDisplayName(host_->image.typeCode);
+    // Sensor firmware in a digital-sensor build keeps the chosen sensor as the
+    // target, and the reader as what to connect.
+    const bool sensorImage =
+        config_.digitalSensor && host_->image.typeCode == static_cast<uint8_t>(config_.targetType);
+    if (sensorImage) name = displayName_;
     ui_.SetLabel(Label::UserText1, "This utility updates " + name + " firmware to");
-    ui_.SetLabel(Label::CommLabel, "Connect to " + name + " with Comm Port");
+    if (!sensorImage) ui_.SetLabel(Label::CommLabel, "Connect to " + name + " with Comm Port");
     displayName_ = name;
-    ui_.SetLabel(Label::LblConnect, "Connect " + name + " to computer comm port.");
+    if (!sensorImage)
+        ui_.SetLabel(Label::LblConnect, "Connect " + name + " to computer comm port.");
     imageVersion_ = static_cast<uint32_t>(host_->image.version);
     RebuildSettingsFilePath();
     progressStep_ = 1;

@@ -93,6 +93,14 @@ class MainWindow {
     // The window closes: writes the persisted settings.
     void FormClose();
 
+    // The "Set Digital Sensor to:" menu (digital-sensor builds): the target
+    // sensor type of the next run (a type or a family request), its entry
+    // checked, its version document and the display name it gives.
+    void SelectTargetSensor(int32_t value);
+    int32_t TargetSensorType() const { return targetSensorType_; }
+    // Index in kSensorMenu (app/sensor_workflow.h) of the checked entry, -1: none.
+    int CheckedSensorEntry() const { return checkedSensorEntry_; }
+
     void OpenFirmwareFile1Click();
     // Loads `path` as the firmware image and retargets the window; used by
     // the open dialog and by the command line. Returns BSLLoadTIFile's result.
@@ -120,7 +128,8 @@ class MainWindow {
     // start-up). Installed by the front end; empty: nothing happens.
     std::function<void(bool quiet)> versionCheck;
     // The update run by the start timer; returns its result code. Start-up
-    // installs the instrument update; tests may replace it.
+    // installs the instrument update, or the sensor update in a
+    // digital-sensor build; tests may replace it.
     std::function<int()> runUpdate;
 
     // State, read by the workflows and by tests.
@@ -202,6 +211,8 @@ class MainWindow {
     float accumulator_ = 0.0f;
     uint32_t imageVersion_ = 229;
     int lastResult_ = 0;
+    int32_t targetSensorType_ = 0;
+    int checkedSensorEntry_ = -1;
 };
 
 }  // namespace tarsa::app

@@ -45,6 +45,10 @@ class MainWindowUi {
     virtual void SetMenuEnabled(MenuItem item, bool enabled) = 0;
     virtual void SetMenuVisible(MenuItem item, bool visible) = 0;
     virtual void SetMenuChecked(MenuItem item, bool checked) = 0;
+    // Checks or unchecks one entry of the "Set Digital Sensor to:" menu, by
+    // its index in kSensorMenu (app/sensor_workflow.h). Front ends without
+    // that menu (the terminal) ignore it.
+    virtual void SetSensorEntryChecked(int /*entry*/, bool /*checked*/) {}
 
     virtual void SetLabel(Label label, const std::string& text) = 0;
     virtual void SetLabelVisible(Label label, bool visible) = 0;

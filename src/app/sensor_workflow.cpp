@@ -1,0 +1,415 @@
+#include "app/sensor_workflow.h"
+
+#include <cstdio>
+
+#include "app/update_workflow.h"
+#include "link/terrel_protocol.h"
+#include "loader/bsl_host.h"
+#include "sdi12/sensor_operations.h"
+#include "serial/timing.h"
+
+namespace tarsa::app {
+namespace {
+
+constexpr int kHardwareRevisionAnswerSize = 32;
+constexpr uint32_t kHardwareRevisionTimeoutMs = 1500;
+constexpr uint32_t kHandOffTries = 10;
+constexpr uint32_t kSteeringPauseMs = 500;
+constexpr uint32_t kLeaveBridgePauseMs = 1000;
+constexpr uint32_t kBeforeUploadMs = 100;
+constexpr uint32_t kAfterRestartMs = 1000;
+
+// Sensor types that select the entry of their family.
+struct FamilyMember {
+    int32_t type;
+    int32_t family;
+};
+constexpr FamilyMember kFamilyMembers[] = {
+    {101, 262}, {105, 262}, {106, 262}, {116, 262}, {103, 264},
+    {104, 264}, {107, 261}, {108, 261}, {121, 261},
+};
+
+// Which sensor types a run for a family accepts.
+struct FamilyAcceptance {
+    int32_t family;
+    std::array<int32_t, 4> members;  // 0 ends a shorter list
+};
+constexpr FamilyAcceptance kFamilyAcceptance[] = {
+    {260, {115, 114, 111, 110}},
+    {261, {121, 108, 107, 0}},
+    {262, {116, 106, 105, 101}},
+    {264, {104, 103, 0, 0}},
+};
+
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
+}
+
+}  // namespace
+
+int SensorMenuEntryOf(int32_t value) {
+    for (const FamilyMember& member : kFamilyMembers) {
+        if (member.type == value) {
+            value = member.family;
+            break;
+        }
+    }
+    for (size_t i = 0; i < kSensorMenu.size(); ++i) {
+        if (kSensorMenu[i].value == value) return static_cast<int>(i);
+    }
+    return -1;
+}
+
+bool SensorTypeAccepted(int32_t target, int32_t sensorType) {
+    for (const FamilyAcceptance& family : kFamilyAcceptance) {
+        if (family.family != target) continue;
+        for (int32_t member : family.members) {
+            if (member != 0 && member == sensorType) return true;
+        }
+        return false;
+    }
+    return sensorType == target;
+}
+
+SensorUpdate::SensorUpdate(MainWindow& window, Tarsa_protocol& protocol)
+    : w_(window), tp_(protocol) {}
+
+void SensorUpdate::Status(const std::string& text) {
+    w_.Ui().SetLabel(Label::StatusText, text);
+    w_.Ui().RepaintLabel(Label::StatusText);
+    w_.Ui().PumpMessages();
+}
+
+std::string SensorUpdate::ConnectionFailureText(int c) const {
+    const std::string& W = w_.WindowCaption();
+    const std::string& P = w_.SelectedFriendlyName();
+    switch (c) {
+        case -5:
+            return "Comm Port \"" + P + "\" is already in use by another application.\n" +
+                   "Please choose a new Comm Port to use or quit the application using this port.";
+        case -2:
+            return "Comm Port \"" + P +
+                   "\" isn't available.\nPlease choose a new Comm Port to use.";
+        case -20:
+            return "The " + W + " is unable to connect to your communication device" +
+                   "\n on Comm Port \"" + P +
+                   "\".\n\nPlease check your serial cable and Comm Port choice.";
+        default:
+            return "The " + W + " is unable to connect to your communication device" +
+                   "\n on Comm Port \"" + P +
+                   "\".\n\nPlease check your serial cable and Comm Port choice.\nError " +
+                   std::to_string(c);
+    }
+}
+
+std::string SensorUpdate::LoaderFailureText(int e) const {
+    return "The " + w_.WindowCaption() + " encountered an error working with your " +
+           w_.DisplayName() + ".\n\nPlease try again.\n\n[Error " + std::to_string(e) + "]";
+}
+
+int SensorUpdate::timerStartTimer() {
+    MainWindowUi& ui = w_.Ui();
+    const std::string N = w_.DisplayName();
+    ui.SetPortListEnabled(false);
+    w_.SetBusy(true);
+    w_.SetKeepGoing(true);
+    w_.SetProgress(0);
+    ui.SetBusyCursor(true);
+    ui.SetLabel(Label::LblConnect, "Do NOT disconnect " + N + " until finished.");
+    w_.RebuildSettingsFilePath();
+
+    tp_.loggerSettings = LoggerSettings{};
+    tp_.instrumentSettings = InstrumentSettings{};
+    tp_.captured = 0;
+    w_.Identity() = InstrumentIdentity{};
+
+    ui.SetLabel(Label::StatusText, "Connecting to " + N + "...");
+    ui.SetLabelVisible(Label::StatusText, true);
+    ui.RepaintLabel(Label::StatusText);
+    ui.PumpMessages();
+
+    const uint32_t start = TickMs();
+    int result = RunSensorUpdate();
+
+    if (result < 0) {
+        ui.SetLabelVisible(Label::StatusText, false);
+        w_.SetProgress(0);
+        // Back to the reader's own commands; the port stays the connection's.
+        SDIWriteCharacter(tp_.sdi, kToReader);
+        BSLRelease(w_.Host());
+        TPDisconnect(tp_, false);
+        ui.SetLabel(Label::LblConnect, "Connect " + N + " to computer comm port.");
+    } else {
+        uint32_t seconds = (TickMs() - start) / 1000;
+        if (w_.Identity().calibrationReminder) w_.ShowCalibrationReminder(w_.Identity().type);
+        w_.SetProgress(100);
+        ui.SetLabel(Label::StatusText,
+                    "Successfully updated firmware in " + std::to_string(seconds) + " seconds.");
+        ui.BeepInformation();
+        ui.PumpMessages();
+        if (w_.Log()) {
+            w_.Log()->Write(kLogOutcome, kHostTag, "Finished updating device in %d seconds",
+                            static_cast<int>(seconds));
+        }
+        remove(w_.SettingsFilePath().c_str());
+        ui.SetLabel(Label::LblConnect, "You may disconnect your " + N + " now.");
+    }
+
+    ui.SetButtonEnabled(Button::Start, true);
+    ui.SetDefaultButton(Button::Start, false);
+    ui.SetButtonEnabled(Button::Close, true);
+    ui.SetDefaultButton(Button::Close, true);
+    ui.SetMenuEnabled(MenuItem::UpdateFirmware, true);
+    ui.SetMenuChecked(MenuItem::ReplaceSerialNumber, false);
+    ui.SetSerialEditVisible(false);
+    ui.SetLabelVisible(Label::NewSN, false);
+    ui.SetSerialEditText("");
+    ui.SetPortListEnabled(true);
+    ui.SetBusyCursor(false);
+    w_.SetBusy(false);
+    return result;
+}
+
+int SensorUpdate::CheckReader() {
+    const std::string& W = w_.WindowCaption();
+    const std::string F = w_.Identity().displayName;
+    const int readerType = tp_.loggerSettings.typeCode;
+    if (readerType == kReaderHandra) {
+        char answer[kHardwareRevisionAnswerSize] = {};
+        int length = kHardwareRevisionAnswerSize;
+        int h = DeviceCommand(tp_.link, "get -hver\r", '>', kHardwareRevisionTimeoutMs, answer,
+                              &length, nullptr);
+        char revision = '\0';
+        if (h > 0) {
+            for (int i = 0; i < kHardwareRevisionAnswerSize && answer[i] != '\0'; ++i) {
+                if (!IsBlank(answer[i])) {
+                    revision = answer[i];
+                    break;
+                }
+            }
+        }
+        const auto version = static_cast<uint32_t>(tp_.loggerSettings.versionNumber);
+        if (h <= 0 || version < kHandraMinVersion || revision < kHandraMinRevision) {
+            // A revision that could not be read is shown as nothing, not as a NUL.
+            const std::string R = revision != '\0' ? std::string(1, revision) : std::string();
+            w_.ErrorOK("Your " + F + " version " + FormatVersionNumber(version) +
+                           " with hardware revision '" + R + "' " +
+                           "doesn't\nsupport bootstrapping digital sensors.\n\nPlease use a "
+                           "supported Handra (or Terrel Comm Device)",
+                       "Wrong Device Version", MessageKind::Error);
+            return kUpdateRefused;
+        }
+    } else if (readerType != kReaderCommDevice) {
+        w_.ErrorOK("The " + W + " expected to find a Handra (or Terrel Comm Device)" +
+                       ";\nhowever, it found a " + F + ".\n\nThis updater can not work with a " +
+                       F + ".",
+                   "Wrong Device", MessageKind::Error);
+        return kUpdateWrongDevice;
+    }
+
+    w_.StepProgress(1);
+    Status("Checking Handra battery power...");
+    int32_t level = 0;
+    int b = TPCheckBattery(tp_, &level);
+    if (b > 0 && level <= kReaderBatteryFloor) {
+        w_.ErrorOK(
+            "The battery power in the Handra is too low!\n\n"
+            "Please replace the batteries before running this updater.",
+            "Batteries Too Low", MessageKind::Error);
+        return kUpdateLowBattery;
+    }
+    return kUpdateOk;
+}
+
+int SensorUpdate::RunSensorUpdate() {
+    const std::string& W = w_.WindowCaption();
+    const std::string N = w_.DisplayName();
+    InstrumentIdentity& id = w_.Identity();
+    TarsaBSLHost& host = w_.Host();
+    const std::string port = w_.SelectedPortName();
+    const std::string settingsPath = w_.SettingsFilePath();
+
+    // 1. Connect to the reader.
+    int c = TPConnect(tp_, port.c_str(), 2, 3, &id);
+    if (c < 0) {
+        w_.ErrorOK(ConnectionFailureText(c), "Connection Error", MessageKind::Error);
+        return kUpdateConnectFailed;
+    }
+
+    // 2-3. A reader that can bootstrap sensors, with enough battery.
+    int checked = CheckReader();
+    if (checked < 0) return checked;
+
+    // 4. The loader host borrows the connection's open port.
+    w_.StepProgress(1);
+    int h = BSLHandOff(host, tp_.link.port.handle, tp_.link.port.gReadBuffer, tp_.link.port.name,
+                       true, kHandOffTries);
+    if (h < 0) {
+        w_.ErrorOK("The " + W + " is unable to start the TarsaBSL engine.\n\nPlease try again.",
+                   "Firmware Loader Error", MessageKind::Error);
+        return h;
+    }
+
+    // 5. Is the sensor's loader already there? Through the bridge a running
+    // application answers nothing; a loader that takes commands answers "?",
+    // one that waits for a host (an interrupted update) "$". Either loader is
+    // attached to directly.
+    SDIWriteCharacter(tp_.sdi, kToLoaderBridge);
+    DelayMs(kSteeringPauseMs);
+    int s = BSLCheck(host, port.c_str(), kBSLAppBaud);
+    const bool loaderRunning = s == kBSLAlreadyActive || s == kBSLWaitingForHost;
+
+    // 6. The sensor's application: save its settings, confirm, start its loader.
+    tp_.type = kTypeDigitalSensor;
+    const int target = w_.Config().targetType;
+    SetInstrumentIdentity(target, 999, &id);
+    if (!loaderRunning) {
+        Status("Saving settings for this digital sensor...");
+        SDIWriteCharacter(tp_.sdi, kToSdi12);
+        DelayMs(kSteeringPauseMs);
+
+        int r = TPSaveInfo(tp_, settingsPath.c_str());
+        if (r < 0) {
+            if (!w_.RepMode() && !w_.FactoryMode()) {
+                w_.ErrorOK("This " + W + " could not retrieve the settings from your " + N +
+                               ".\nPlease try again or contact Corvane for help.",
+                           "Settings Error", MessageKind::Error);
+                return r;
+            }
+            if (!w_.AskOkCancel("The " + W + " could not retrieve the settings from your " + N +
+                                    ".\nThis can happen when an intrument is new or doesn't have " +
+                                    "a serial number set yet.\n\nClick OK to continue loading new "
+                                    "firmware." +
+                                    "\nClick CANCEL to try retrieving the settings again.",
+                                "Settings Retrieve Error")) {
+                return kUpdateCancelled;
+            }
+        }
+
+        SetInstrumentIdentity(target, tp_.sdi.firmwareVersion, &id);
+        if (!w_.CheckFirmwareWindow(id)) return kUpdateRefused;
+
+        if (id.version > w_.ImageVersion()) {
+            if (!w_.AskOkCancel("The firmware in your " + N +
+                                    "\nis newer than the version in this updater.\n\n" +
+                                    "Are you sure you want to load older firmware.",
+                                "Newer Firmware")) {
+                return kUpdateCancelled;
+            }
+        }
+
+        if (!SensorTypeAccepted(w_.TargetSensorType(), tp_.sdi.sensorType)) {
+            const std::string T = SensorName(tp_.sdi.sensorType);
+            if (!w_.AskOkCancel("The attached sensor is claiming to be a \"" + T + "\"\n\n" +
+                                    "This firmware updater is for a \"" + N + "\".\n\n" +
+                                    "Are you sure you want to load the firmware for a " + N + "?\n",
+                                "Wrong Sensor Type")) {
+                return kUpdateCancelled;
+            }
+        }
+
+        w_.SetProgress(6);
+        Status("Starting the firmware loader...");
+        int i = SDIInvokeTarsaBSL(tp_.sdi);
+        if (i == kSDINoLoader) {
+            w_.ErrorOK(std::string("This digital sensor does not have a working firmware loader.") +
+                           ".\n\nPlease contact Corvane for help.",
+                       "Firmware Loader Error", MessageKind::Error);
+            return kSensorNoLoader;
+        }
+        if (i < 0) {
+            w_.ErrorOK("The " + W + " is unable to connect to the firmware loader in your " + N +
+                           ".\n\nPlease try again.",
+                       "Firmware Loader Error", MessageKind::Error);
+            return kUpdateNoLoader;
+        }
+    }
+
+    // 7. Greet the sensor's loader.
+    if (BSLAttach(host) < 0) {
+        w_.ErrorOK("The " + W + " is unable to connect to the firmware loader in your " + N +
+                       ".\n\nPlease try again.",
+                   "Firmware Loader Error", MessageKind::Error);
+        return kUpdateNoLoader;
+    }
+
+    // 8-10. Erase, upload, vectors.
+    w_.StepProgress(1);
+    Status("Erasing firmware memory...");
+    const bool ext = id.extendedAddressing != 0;
+    int e = BSLEraseINFO(host, id.infoStart, id.infoSegments, id.infoSegmentSize, ext);
+    if (e < 0) {
+        w_.ErrorOK(LoaderFailureText(e), "INFO Memory Erase Error", MessageKind::Error);
+        return e;
+    }
+    e = BSLEraseFlash(host, id.flashStart, id.flashEnd, ext);
+    if (e < 0) {
+        w_.ErrorOK(LoaderFailureText(e), "Firmware Erase Error", MessageKind::Error);
+        return e;
+    }
+    w_.ProgressAccumulator() = 21.0f;
+    w_.SetProgress(21);
+    Status("Uploading new firmware code...");
+    DelayMs(kBeforeUploadMs);
+    int u = BSLSendFirmware(host, ext);
+    if (u < 0) {
+        w_.ErrorOK(LoaderFailureText(u), "Firmware Upload Error", MessageKind::Error);
+        return u;
+    }
+    Status("Restarting the " + N + ", please wait...");
+    int v = BSLSendVectors(host);
+    if (v < 0) {
+        w_.ErrorOK(LoaderFailureText(v), "Firmware Upload Error", MessageKind::Error);
+        return v;
+    }
+
+    // 11-12. Give the port back, return to the bus and let the sensor check
+    // its new firmware.
+    w_.SetProgress(92);
+    w_.Ui().PumpMessages();
+    BSLRelease(host);
+    SDIWriteCharacter(tp_.sdi, kToSdi12);
+    w_.StepProgress(1);
+    Status("Checking new firmware...");
+    DelayMs(kAfterRestartMs);
+    int k = SDICheckBinary(tp_.sdi);
+    if (k == kSDICorruptFirmware) {
+        w_.ErrorOK("The new firmware for your " + N +
+                       " is corrupt!\n\nPlease try again or contact Corvane.",
+                   "Firmware Error", MessageKind::Error);
+        return kSDICorruptFirmware;
+    }
+    if (k < 0) {
+        w_.ErrorOK("The " + W + " was unable to verify the new firmware in your " + N +
+                       ".\n\nPlease try again or contact Corvane.\n\n[Error " + std::to_string(k) +
+                       "]",
+                   "Firmware Error", MessageKind::Error);
+        return k;
+    }
+
+    // 13-14. Calibration, address and type; failures are reported, not fatal.
+    w_.StepProgress(1);
+    Status("Restoring settings...");
+    int d = TPRestoreInfo(tp_, settingsPath.c_str(), nullptr);
+    if (d < 0) {
+        w_.ErrorOK("The " + W + " failed to restore the calibration and address\n" + "for your " +
+                       N + ".\n\nPlease calibrate this sensor and check the address.\n\n[Error " +
+                       std::to_string(d) + "]",
+                   "Settings Error", MessageKind::Error);
+    }
+    int t = SDISetSensorType(tp_.sdi, static_cast<uint32_t>(w_.TargetSensorType()));
+    if (t < 0) {
+        w_.ErrorOK("The " + W + " failed to set the sensor type for your " + N +
+                       ".\n\nThe sensor type will be auto-determined by the firmware.\n\n[Error " +
+                       std::to_string(t) + "]",
+                   "Settings Error", MessageKind::Error);
+    }
+
+    // 15. Back to the reader's own commands.
+    w_.StepProgress(1);
+    SDIWriteCharacter(tp_.sdi, kToReader);
+    TPDisconnect(tp_, false);
+    return kUpdateOk;
+}
+
+}  // namespace tarsa::app
