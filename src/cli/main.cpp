@@ -26,6 +26,10 @@ constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 
+// The digital-sensor variant (TARSA_DIGITAL_SENSOR) updates an SDI-12 sensor
+// through a reader; its --simulate plays a Handra with a Skyra 61 on its bus.
+constexpr bool kSensorVariant = TARSA_DIGITAL_SENSOR_BUILD != 0;
+
 void PrintUsage(FILE* out) {
     fprintf(
         out,
@@ -50,7 +54,8 @@ void PrintUsage(FILE* out) {
         "  --new-serial SN   give the instrument a new serial number (needs --factory)\n"
         "  --verbose         log byte-level serial traces too\n"
         "  --dump-image FILE write the firmware image that would be installed to FILE\n"
-        "  --simulate        run against a simulated Talox on a pseudo-terminal\n");
+        "  --simulate        run against a simulated %s on a pseudo-terminal\n",
+        kSensorVariant ? "Handra with a digital sensor" : "Talox");
 }
 
 struct Options {
@@ -218,6 +223,11 @@ class Session {
     static tarsa::app::BuildConfig Config() {
         tarsa::app::BuildConfig config;
         config.programVersion = TARSA_VERSION;
+        if (kSensorVariant) {
+            config.targetType = tarsa::kTypeDigitalSensor;
+            config.digitalSensor = true;
+            config.defaultSensorType = tarsa::kProgramSensorType;
+        }
         return config;
     }
     tarsa::cli::TerminalUi& Ui() { return ui_; }
@@ -324,20 +334,31 @@ int Update(const Options& o, const std::string& port) {
     return RunSession(session, o, port);
 }
 
-// A complete update of a simulated Talox on a pseudo-terminal: its settings
+// A complete update of a simulated Talox on a pseudo-terminal (in the
+// digital-sensor variant: a Handra with a Skyra 61 on its bus): its settings
 // differ from the factory's, so the restore is visible in the log.
 int Simulate(const Options& o) {
     tarsa::sim::DeviceConfig config;
-    config.version = "2.10";
     config.wireTime = o.simulateBaud != 0;
-    config.settings = {{"i", "DEMO01"}, {"site", "Demo lake"}, {"w", "900"}, {"sn", "TX00042"}};
-    auto device = tarsa::sim::Simulator::Start("talox", config);
+    const char* model = "talox";
+    const char* shown = "Talox 2.10";
+    if (kSensorVariant) {
+        model = "hd";
+        shown = "Handra 1.30 with a Skyra 61 Sensor Suite 3.55";
+        config.reader.sensor.settings.address = '2';
+        config.reader.sensor.settings.serial = "SK61-0042";
+        config.reader.sensor.settings.calibration1 = "1 0.125 1.250 0.500";
+    } else {
+        config.version = "2.10";
+        config.settings = {{"i", "DEMO01"}, {"site", "Demo lake"}, {"w", "900"}, {"sn", "TX00042"}};
+    }
+    auto device = tarsa::sim::Simulator::Start(model, config);
     if (!device) {
         fprintf(stderr,
                 "tarsa-update: could not start the simulated device (no pseudo-terminal)\n");
         return kExitFailed;
     }
-    printf("Simulated Talox 2.10 on %s%s\n", device->PortPath().c_str(),
+    printf("Simulated %s on %s%s\n", shown, device->PortPath().c_str(),
            config.wireTime ? " (9600 baud wire time)" : "");
     Options run = o;
     run.yes = true;

@@ -19,6 +19,22 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// What the program prints follows the variant it was built as: the
+// instrument updater for the Talox, or the digital-sensor updater whose
+// target at start-up is the Skyra 61.
+struct Variant {
+    const char* caption;          // window caption, also the log file's name
+    const char* firstImageLine;   // first line of the built-in image's dump
+    const char* versionDocument;  // what the version check asks for
+    const char* sameVersion;      // the built-in image's version, as the service writes it
+    const char* newerVersion;
+};
+constexpr Variant kVariant = TARSA_DIGITAL_SENSOR_BUILD
+                                 ? Variant{"Skyra 61 Sensor Suite Firmware Updater", "@08100",
+                                           "/versionfinder/Handra-C-Firmware.txt", "3.60", "3.62"}
+                                 : Variant{"Talox Firmware Updater", "@01200",
+                                           "/versionfinder/Talox-Firmware.html", "2.29", "2.31"};
+
 struct ProgramRun {
     int status = -1;
     std::string out;  // standard output and standard error together
@@ -115,7 +131,7 @@ TEST_F(TarsaUpdateTest, DumpImageWritesTheBuiltInOrTheGivenImage) {
     std::ifstream in(out);
     std::string first;
     std::getline(in, first);
-    EXPECT_EQ(first, "@01200");
+    EXPECT_EQ(first, kVariant.firstImageLine);
 
     fs::path fw = dir_ / "Talox 2-40.txt";
     std::ofstream(fw) << "@1200\n11 22 33 44\n@FFFE\n00 12\nq\n";
@@ -139,10 +155,22 @@ TEST_F(TarsaUpdateTest, UnloadableFirmwareIsAFileErrorBeforeAnyPortIsOpened) {
     EXPECT_EQ(run.out.find("tarsa-no-such-port"), std::string::npos) << "the port was not used";
 }
 
+TEST_F(TarsaUpdateTest, SimulateUpdatesTheVariantsSimulatedDevice) {
+    ProgramRun run = RunProgram({"--simulate", "--data-dir", (dir_ / "sim").string()}, env_);
+    EXPECT_EQ(run.status, 0) << run.out;
+    EXPECT_NE(run.out.find(TARSA_DIGITAL_SENSOR_BUILD ? "Simulated Handra 1.30 with a Skyra 61"
+                                                      : "Simulated Talox 2.10"),
+              std::string::npos)
+        << run.out;
+    EXPECT_NE(run.out.find("Successfully updated firmware in "), std::string::npos) << run.out;
+    EXPECT_TRUE(fs::exists(dir_ / "sim" / (std::string(kVariant.caption) + ".errors.txt")));
+}
+
 TEST_F(TarsaUpdateTest, CheckVersionReportsWhatTheServiceSays) {
     tarsa::webtest::TestServer service;
-    std::string document = "2.29 https://www.corvane.example/talox.html";
-    service.server.Get("/versionfinder/Talox-Firmware.html",
+    std::string document =
+        std::string(kVariant.sameVersion) + " https://www.corvane.example/talox.html";
+    service.server.Get(kVariant.versionDocument,
                        [&](const httplib::Request&, httplib::Response& res) {
                            res.set_content(document, "text/html");
                        });
@@ -151,14 +179,18 @@ TEST_F(TarsaUpdateTest, CheckVersionReportsWhatTheServiceSays) {
     env.push_back("TARSA_VERSION_SERVICE=" + service.Base());
     ProgramRun run = RunProgram({"--check-version"}, env);
     EXPECT_EQ(run.status, 0) << run.out;
-    EXPECT_NE(run.out.find("You are using the latest version of Talox Firmware Updater."),
-              std::string::npos);
+    EXPECT_NE(
+        run.out.find(std::string("You are using the latest version of ") + kVariant.caption + "."),
+        std::string::npos)
+        << run.out;
 
-    document = "2.31 https://www.corvane.example/talox.html";
+    document = std::string(kVariant.newerVersion) + " https://www.corvane.example/talox.html";
     run = RunProgram({"--check-version"}, env);
-    EXPECT_NE(run.out.find("There is information about a newer version of Talox Firmware "
-                           "Updater\navailable at https://www.corvane.example/talox.html"),
-              std::string::npos);
+    EXPECT_NE(
+        run.out.find(std::string("There is information about a newer version of ") +
+                     kVariant.caption + "\navailable at https://www.corvane.example/talox.html"),
+        std::string::npos)
+        << run.out;
     EXPECT_NE(run.out.find("No (no terminal to ask"), std::string::npos);
 
     env.back() = "TARSA_VERSION_SERVICE=http://127.0.0.1:1";
@@ -188,7 +220,8 @@ TEST_F(TarsaUpdateTest, FeedbackIsPostedWithTheLogAttached) {
     service.Start();
     // A log to attach: any earlier run leaves one.
     RunProgram({"--dump-image", (dir_ / "d.txt").string()}, env_);
-    fs::path log = dir_ / "data" / "Corvane" / "TarsaBSL" / "Talox Firmware Updater.errors.txt";
+    fs::path log =
+        dir_ / "data" / "Corvane" / "TarsaBSL" / (std::string(kVariant.caption) + ".errors.txt");
     std::ofstream(log, std::ios::app) << "1 Jan 2026 0:00:00 - test: line\r\n";
 
     auto env = env_;
@@ -200,7 +233,7 @@ TEST_F(TarsaUpdateTest, FeedbackIsPostedWithTheLogAttached) {
     EXPECT_NE(run.out.find("Feedback sent."), std::string::npos);
     EXPECT_EQ(name, "Ada Tester");
     EXPECT_EQ(message, "The update went fine.");
-    EXPECT_EQ(attachmentName, "Talox Firmware Updater.errors.txt");
+    EXPECT_EQ(attachmentName, std::string(kVariant.caption) + ".errors.txt");
 }
 
 }  // namespace
