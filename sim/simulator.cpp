@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <deque>
@@ -105,6 +106,7 @@ struct Simulator::Impl {
     bool wireTime = false;
     std::deque<Reply> script;
     std::string received;
+    std::atomic<uint64_t> sentBytes{0};  // bytes the device has put on the line
     int commands = 0;
     bool stopping = false;
     bool vanishing = false;
@@ -244,7 +246,10 @@ struct Simulator::Impl {
         }
         if (!txReady.empty() && pty.master >= 0) {
             ssize_t n = ::write(pty.master, txReady.data(), txReady.size());
-            if (n > 0) txReady.erase(0, static_cast<std::size_t>(n));
+            if (n > 0) {
+                txReady.erase(0, static_cast<std::size_t>(n));
+                sentBytes += static_cast<uint64_t>(n);
+            }
         }
         Clock::time_point next = Clock::time_point::max();
         if (!rxWire.empty()) next = std::min(next, rxWire.front().due);
@@ -475,6 +480,10 @@ std::map<std::string, std::string> Simulator::StationSettings(std::size_t n) con
     std::lock_guard<std::mutex> lock(impl_->mu);
     if (!impl_->radio) return {};
     return impl_->radio->StationSettings(n, NowMs());
+}
+
+uint64_t Simulator::BytesSent() const {
+    return impl_->sentBytes.load();
 }
 
 std::string Simulator::Received() const {

@@ -162,6 +162,7 @@ class Simulator {
     std::map<std::string, std::string> StationSettings(std::size_t n) const;
 
     std::string Received() const;  // every byte the host has sent so far
+    uint64_t BytesSent() const;    // bytes the device has written towards the host
     int CommandCount() const;      // commands the device has taken (see sim/README.md)
     void Vanish();                 // close the master side now: the cable is pulled
     void Stop();                   // ends the transport thread; idempotent

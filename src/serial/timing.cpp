@@ -1,11 +1,14 @@
 #include "serial/timing.h"
 
+#include <atomic>
 #include <cerrno>
 #include <ctime>
 #include <utility>
 
 namespace tarsa {
 namespace {
+
+std::atomic<uint64_t> gDelayTotalMs{0};
 
 MessagePump& Pump() {
     static MessagePump pump;
@@ -27,6 +30,7 @@ MessagePump SetMessagePump(MessagePump pump) {
 }
 
 int DelayMs(uint32_t ms) {
+    gDelayTotalMs += ms;
     if (ms < kPumpThresholdMs) {
         SleepMs(ms);
         return 0;
@@ -45,6 +49,10 @@ int DelayMs(uint32_t ms) {
         }
     }
     return 0;
+}
+
+uint64_t DelayTotalMs() {
+    return gDelayTotalMs.load();
 }
 
 uint32_t TickMs() {

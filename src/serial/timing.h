@@ -26,6 +26,10 @@ inline constexpr uint32_t kPumpThresholdMs = 170;
 // Blocks for `ms` milliseconds; returns 0.
 int DelayMs(uint32_t ms);
 
+// Total milliseconds asked of DelayMs since the program started (the
+// protocol's own pauses); benchmarks use it to compute their floor.
+uint64_t DelayTotalMs();
+
 // Free-running millisecond count from a monotonic clock, truncated to 32 bits;
 // subtract two readings (unsigned) to time an operation.
 uint32_t TickMs();
