@@ -14,6 +14,7 @@
 #include "fake_ui.h"
 #include "loader/firmware_image.h"
 #include "sim/simulator.h"
+#include "stand_in.h"
 
 namespace tarsa::app {
 namespace {
@@ -272,6 +273,68 @@ TEST_F(UpdateTest, ConnectionFailuresNameThePortAndTheCause) {
     SetInstrumentIdentity(6, 102, &w.Identity());
     EXPECT_EQ(update.ConnectionFailureText(-120),
               "The Talox Firmware Updater does not support your Hygra Mini\nrunning version 102.");
+}
+
+TEST_F(UpdateTest, FailedCaptureStopsOrIsAskedInRepMode) {
+    sim::DeviceConfig config;
+    config.hasLoader = false;  // an update that goes on stops at the loader
+    StartDevice("talox", config);
+    MainWindow& w = Show();
+    fs::create_directories(w.SettingsFilePath());  // the settings file cannot be written
+    int r = Start();
+    EXPECT_LT(r, 0);
+    EXPECT_NE(r, kBSLNoLoader) << "the run stops at the capture";
+    ASSERT_NE(Shown_("Settings Error"), nullptr);
+    EXPECT_EQ(Shown_("Settings Error")->text,
+              "This Talox Firmware Updater could not retrieve the settings from your Talox.\n"
+              "Please try again or contact Corvane for help.");
+
+    FakeUi repUi;
+    MainWindow rep(repUi, store_, BuildConfig{}, nullptr);
+    Environment env;
+    env.arguments = {"-rep"};
+    env.dataFolder = dir_.string();
+    rep.FormShow(env);
+    rep.SelectPort(device_->PortPath());
+    repUi.answers = {false, true};
+    rep.btnStartClick();
+    rep.OnTimer(Timer::Start);
+    EXPECT_EQ(rep.LastResult(), kUpdateCancelled) << "Cancel: try the capture again later";
+    rep.btnStartClick();
+    rep.OnTimer(Timer::Start);
+    EXPECT_EQ(rep.LastResult(), kBSLNoLoader) << "OK: the update goes on without the settings";
+    ASSERT_EQ(repUi.questions.size(), 2u);
+    EXPECT_EQ(repUi.questions[0].caption, "Settings Retrieve Error");
+}
+
+TEST_F(UpdateTest, RepModeInstallsAnOpenedImageForAnotherType) {
+    sim::DeviceConfig config;
+    config.version = "1.09";
+    StartDevice("br", config);
+    MainWindow& w = Show({"-rep"});
+    StandInOptions options;
+    options.label = "BR 1.10";
+    options.version = 110;
+    options.typeCode = 4;
+    fs::path file = dir_ / "BR 1.10.txt";
+    std::ofstream(file, std::ios::binary) << MakeStandInTiTxt(options);
+    ASSERT_EQ(w.OpenFirmwareFile(file.string()), 1);
+    EXPECT_EQ(w.DisplayName(), "Brisen");
+    EXPECT_EQ(w.SettingsFilePath(), (dir_ / "Brisen.settings.txt").string());
+
+    ASSERT_EQ(Start(), kUpdateOk) << (ui_.messages.empty() ? "" : ui_.messages.back().text);
+    ExpectFlashHoldsTheImage();
+    std::string answer;
+    {
+        Terrel_Protocol link(nullptr);
+        ASSERT_EQ(TSOpen(link.port, device_->PortPath().c_str(), 9600), kTSOk);
+        char buf[32] = {};
+        int length = sizeof buf;
+        ASSERT_GT(DeviceCommand(link, "get -ver\r", '>', 800, buf, &length, nullptr), 0);
+        answer = buf;
+    }
+    EXPECT_EQ(answer, "\rBR 1.10\r>") << "the device runs the opened image";
+    EXPECT_EQ(ui_.labels[Label::LblConnect], "You may disconnect your Brisen now.");
 }
 
 }  // namespace
