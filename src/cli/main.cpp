@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -17,6 +18,7 @@
 #include "cli/terminal_ui.h"
 #include "cli/web_commands.h"
 #include "serial/port_enum.h"
+#include "serial/serial_port.h"
 #include "serial/timing.h"
 #include "sim/simulator.h"
 
@@ -326,7 +328,17 @@ int RunSession(Session& session, const Options& o, const std::string& port) {
     window.btnStartClick();
     ui.Run(fire);
     ui.onPump = nullptr;
-    return window.LastResult() > 0 ? kExitOk : kExitFailed;
+    if (window.LastResult() > 0) return kExitOk;
+    // A port this user may not open: say so and name the fix.
+    char path[tarsa::kPortNameSize + 8];
+    tarsa::TSDevicePath(port.c_str(), path, sizeof path);
+    if (access(path, F_OK) == 0 && access(path, R_OK | W_OK) != 0 && errno == EACCES) {
+        fprintf(stderr,
+                "tarsa-update: permission denied on %s. Add your user to the 'dialout' group\n"
+                "  (sudo usermod -aG dialout $USER), then log out and in again.\n",
+                path);
+    }
+    return kExitFailed;
 }
 
 int Update(const Options& o, const std::string& port) {
