@@ -83,13 +83,9 @@ void SensorUpdate::Status(const std::string& text) {
 std::string SensorUpdate::ConnectionFailureText(int c) const {
     const std::string& W = w_.WindowCaption();
     const std::string& P = w_.SelectedFriendlyName();
+    std::string port = PortFailureText(c, P);
+    if (!port.empty()) return port;
     switch (c) {
-        case -5:
-            return "Comm Port \"" + P + "\" is already in use by another application.\n" +
-                   "Please choose a new Comm Port to use or quit the application using this port.";
-        case -2:
-            return "Comm Port \"" + P +
-                   "\" isn't available.\nPlease choose a new Comm Port to use.";
         case -20:
             return "The " + W + " is unable to connect to your communication device" +
                    "\n on Comm Port \"" + P +
@@ -103,71 +99,18 @@ std::string SensorUpdate::ConnectionFailureText(int c) const {
 }
 
 std::string SensorUpdate::LoaderFailureText(int e) const {
-    return "The " + w_.WindowCaption() + " encountered an error working with your " +
-           w_.DisplayName() + ".\n\nPlease try again.\n\n[Error " + std::to_string(e) + "]";
+    return app::LoaderFailureText(w_, e);
 }
 
 int SensorUpdate::timerStartTimer() {
-    MainWindowUi& ui = w_.Ui();
-    const std::string N = w_.DisplayName();
-    ui.SetPortListEnabled(false);
-    w_.SetBusy(true);
-    w_.SetKeepGoing(true);
-    w_.SetProgress(0);
-    ui.SetBusyCursor(true);
-    ui.SetLabel(Label::LblConnect, "Do NOT disconnect " + N + " until finished.");
-    w_.RebuildSettingsFilePath();
-
-    tp_.loggerSettings = LoggerSettings{};
-    tp_.instrumentSettings = InstrumentSettings{};
-    tp_.captured = 0;
-    w_.Identity() = InstrumentIdentity{};
-
-    ui.SetLabel(Label::StatusText, "Connecting to " + N + "...");
-    ui.SetLabelVisible(Label::StatusText, true);
-    ui.RepaintLabel(Label::StatusText);
-    ui.PumpMessages();
-
-    const uint32_t start = TickMs();
-    int result = RunSensorUpdate();
-
-    if (result < 0) {
-        ui.SetLabelVisible(Label::StatusText, false);
-        w_.SetProgress(0);
-        // Back to the reader's own commands; the port stays the connection's.
-        SDIWriteCharacter(tp_.sdi, kToReader);
-        BSLRelease(w_.Host());
-        TPDisconnect(tp_, false);
-        ui.SetLabel(Label::LblConnect, "Connect " + N + " to computer comm port.");
-    } else {
-        uint32_t seconds = (TickMs() - start) / 1000;
-        if (w_.Identity().calibrationReminder) w_.ShowCalibrationReminder(w_.Identity().type);
-        w_.SetProgress(100);
-        ui.SetLabel(Label::StatusText,
-                    "Successfully updated firmware in " + std::to_string(seconds) + " seconds.");
-        ui.BeepInformation();
-        ui.PumpMessages();
-        if (w_.Log()) {
-            w_.Log()->Write(kLogOutcome, kHostTag, "Finished updating device in %d seconds",
-                            static_cast<int>(seconds));
-        }
-        remove(w_.SettingsFilePath().c_str());
-        ui.SetLabel(Label::LblConnect, "You may disconnect your " + N + " now.");
-    }
-
-    ui.SetButtonEnabled(Button::Start, true);
-    ui.SetDefaultButton(Button::Start, false);
-    ui.SetButtonEnabled(Button::Close, true);
-    ui.SetDefaultButton(Button::Close, true);
-    ui.SetMenuEnabled(MenuItem::UpdateFirmware, true);
-    ui.SetMenuChecked(MenuItem::ReplaceSerialNumber, false);
-    ui.SetSerialEditVisible(false);
-    ui.SetLabelVisible(Label::NewSN, false);
-    ui.SetSerialEditText("");
-    ui.SetPortListEnabled(true);
-    ui.SetBusyCursor(false);
-    w_.SetBusy(false);
-    return result;
+    return RunStartSequence(
+        w_, tp_, [this] { return RunSensorUpdate(); },
+        [this] {
+            // Back to the reader's own commands; the port stays the connection's.
+            SDIWriteCharacter(tp_.sdi, kToReader);
+            BSLRelease(w_.Host());
+            TPDisconnect(tp_, false);
+        });
 }
 
 int SensorUpdate::CheckReader() {

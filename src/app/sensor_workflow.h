@@ -24,6 +24,7 @@
 #include <string>
 
 #include "app/main_window.h"
+#include "app/update_workflow.h"
 #include "instrument/tarsa_protocol.h"
 
 namespace tarsa::app {

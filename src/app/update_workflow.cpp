@@ -79,25 +79,25 @@ std::string InstrumentUpdate::ConnectionFailureText(int r) const {
 }
 
 std::string InstrumentUpdate::LoaderFailureText(int e) const {
-    return "The " + w_.WindowCaption() + " encountered an error working with your " +
-           w_.DisplayName() + ".\n\nPlease try again.\n\n[Error " + std::to_string(e) + "]";
+    return app::LoaderFailureText(w_, e);
 }
 
-int InstrumentUpdate::timerStartTimer() {
-    MainWindowUi& ui = w_.Ui();
-    const std::string N = w_.DisplayName();
+int RunStartSequence(MainWindow& w, Tarsa_protocol& tp, const std::function<int()>& run,
+                     const std::function<void()>& undoFailure) {
+    MainWindowUi& ui = w.Ui();
+    const std::string N = w.DisplayName();
     ui.SetPortListEnabled(false);
-    w_.SetBusy(true);
-    w_.SetKeepGoing(true);
-    w_.SetProgress(0);
+    w.SetBusy(true);
+    w.SetKeepGoing(true);
+    w.SetProgress(0);
     ui.SetBusyCursor(true);
     ui.SetLabel(Label::LblConnect, "Do NOT disconnect " + N + " until finished.");
-    w_.RebuildSettingsFilePath();
+    w.RebuildSettingsFilePath();
 
-    tp_.loggerSettings = LoggerSettings{};
-    tp_.instrumentSettings = InstrumentSettings{};
-    tp_.captured = 0;
-    w_.Identity() = InstrumentIdentity{};
+    tp.loggerSettings = LoggerSettings{};
+    tp.instrumentSettings = InstrumentSettings{};
+    tp.captured = 0;
+    w.Identity() = InstrumentIdentity{};
 
     ui.SetLabel(Label::StatusText, "Connecting to " + N + "...");
     ui.SetLabelVisible(Label::StatusText, true);
@@ -105,27 +105,26 @@ int InstrumentUpdate::timerStartTimer() {
     ui.PumpMessages();
 
     const uint32_t start = TickMs();
-    int result = RunUpdate();
+    int result = run();
 
     if (result < 0) {
         ui.SetLabelVisible(Label::StatusText, false);
-        w_.SetProgress(0);
-        BSLDisconnect(w_.Host());
-        TPDisconnect(tp_, false);
+        w.SetProgress(0);
+        undoFailure();
         ui.SetLabel(Label::LblConnect, "Connect " + N + " to computer comm port.");
     } else {
         uint32_t seconds = (TickMs() - start) / 1000;
-        if (w_.Identity().calibrationReminder) w_.ShowCalibrationReminder(w_.Identity().type);
-        w_.SetProgress(100);
+        if (w.Identity().calibrationReminder) w.ShowCalibrationReminder(w.Identity().type);
+        w.SetProgress(100);
         ui.SetLabel(Label::StatusText,
                     "Successfully updated firmware in " + std::to_string(seconds) + " seconds.");
         ui.BeepInformation();
         ui.PumpMessages();
-        if (w_.Log()) {
-            w_.Log()->Write(kLogOutcome, kHostTag, "Finished updating device in %d seconds",
-                            static_cast<int>(seconds));
+        if (w.Log()) {
+            w.Log()->Write(kLogOutcome, kHostTag, "Finished updating device in %d seconds",
+                           static_cast<int>(seconds));
         }
-        remove(w_.SettingsFilePath().c_str());
+        remove(w.SettingsFilePath().c_str());
         ui.SetLabel(Label::LblConnect, "You may disconnect your " + N + " now.");
     }
 
@@ -140,8 +139,33 @@ int InstrumentUpdate::timerStartTimer() {
     ui.SetSerialEditText("");
     ui.SetPortListEnabled(true);
     ui.SetBusyCursor(false);
-    w_.SetBusy(false);
+    w.SetBusy(false);
     return result;
+}
+
+std::string PortFailureText(int code, const std::string& P) {
+    if (code == -5) {
+        return "Comm Port \"" + P + "\" is already in use by another application.\n" +
+               "Please choose a new Comm Port to use or quit the application using this port.";
+    }
+    if (code == -2) {
+        return "Comm Port \"" + P + "\" isn't available.\nPlease choose a new Comm Port to use.";
+    }
+    return {};
+}
+
+std::string LoaderFailureText(const MainWindow& w, int e) {
+    return "The " + w.WindowCaption() + " encountered an error working with your " +
+           w.DisplayName() + ".\n\nPlease try again.\n\n[Error " + std::to_string(e) + "]";
+}
+
+int InstrumentUpdate::timerStartTimer() {
+    return RunStartSequence(
+        w_, tp_, [this] { return RunUpdate(); },
+        [this] {
+            BSLDisconnect(w_.Host());
+            TPDisconnect(tp_, false);
+        });
 }
 
 int InstrumentUpdate::RunUpdate() {

@@ -10,6 +10,7 @@
 // that finds the loader already waiting restores what the failed run saved.
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "app/main_window.h"
@@ -25,6 +26,20 @@ inline constexpr int kUpdateNoLoader = -110;
 inline constexpr int kUpdateRefused = -120;
 inline constexpr int kUpdateWrongDevice = -121;
 inline constexpr int kUpdateLowBattery = -130;
+
+// The Start sequence both workflows share: prepares the window and the
+// protocol object, runs `run`, then reports success (elapsed time, log line,
+// settings file deleted) or calls `undoFailure` to give back the port, and
+// returns the window to idle. Returns run's result.
+int RunStartSequence(MainWindow& window, Tarsa_protocol& protocol, const std::function<int()>& run,
+                     const std::function<void()>& undoFailure);
+
+// The connection failure texts for a port that is in use (-5) or missing
+// (-2), shared by both workflows; empty for other codes.
+std::string PortFailureText(int code, const std::string& friendlyName);
+
+// "The W encountered an error working with your N ... [Error E]".
+std::string LoaderFailureText(const MainWindow& window, int e);
 
 class InstrumentUpdate {
   public:
