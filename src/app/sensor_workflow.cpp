@@ -278,33 +278,8 @@ int SensorUpdate::RunSensorUpdate() {
 
     // 8-10. Erase, upload, vectors.
     w_.StepProgress(1);
-    Status("Erasing firmware memory...");
-    const bool ext = id.extendedAddressing != 0;
-    int e = BSLEraseINFO(host, id.infoStart, id.infoSegments, id.infoSegmentSize, ext);
-    if (e < 0) {
-        w_.ErrorOK(LoaderFailureText(e), "INFO Memory Erase Error", MessageKind::Error);
-        return e;
-    }
-    e = BSLEraseFlash(host, id.flashStart, id.flashEnd, ext);
-    if (e < 0) {
-        w_.ErrorOK(LoaderFailureText(e), "Firmware Erase Error", MessageKind::Error);
-        return e;
-    }
-    w_.ProgressAccumulator() = 21.0f;
-    w_.SetProgress(21);
-    Status("Uploading new firmware code...");
-    DelayMs(kBeforeUploadMs);
-    int u = BSLSendFirmware(host, ext);
-    if (u < 0) {
-        w_.ErrorOK(LoaderFailureText(u), "Firmware Upload Error", MessageKind::Error);
-        return u;
-    }
-    Status("Restarting the " + N + ", please wait...");
-    int v = BSLSendVectors(host);
-    if (v < 0) {
-        w_.ErrorOK(LoaderFailureText(v), "Firmware Upload Error", MessageKind::Error);
-        return v;
-    }
+    int loaded = EraseAndUpload(w_, id, kBeforeUploadMs);
+    if (loaded < 0) return loaded;
 
     // 11-12. Give the port back, return to the bus and let the sensor check
     // its new firmware.

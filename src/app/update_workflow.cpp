@@ -159,6 +159,35 @@ std::string LoaderFailureText(const MainWindow& w, int e) {
            w.DisplayName() + ".\n\nPlease try again.\n\n[Error " + std::to_string(e) + "]";
 }
 
+int EraseAndUpload(MainWindow& w, const InstrumentIdentity& id, uint32_t pauseBeforeUploadMs) {
+    TarsaBSLHost& host = w.Host();
+    auto status = [&](const std::string& text) {
+        w.Ui().SetLabel(Label::StatusText, text);
+        w.Ui().RepaintLabel(Label::StatusText);
+        w.Ui().PumpMessages();
+    };
+    auto fail = [&](int code, const char* caption) {
+        w.ErrorOK(LoaderFailureText(w, code), caption, MessageKind::Error);
+        return code;
+    };
+    status("Erasing firmware memory...");
+    const bool ext = id.extendedAddressing != 0;
+    int e = BSLEraseINFO(host, id.infoStart, id.infoSegments, id.infoSegmentSize, ext);
+    if (e < 0) return fail(e, "INFO Memory Erase Error");
+    e = BSLEraseFlash(host, id.flashStart, id.flashEnd, ext);
+    if (e < 0) return fail(e, "Firmware Erase Error");
+    w.ProgressAccumulator() = 21.0f;
+    w.SetProgress(21);
+    status("Uploading new firmware code...");
+    if (pauseBeforeUploadMs) DelayMs(pauseBeforeUploadMs);
+    int u = BSLSendFirmware(host, ext);
+    if (u < 0) return fail(u, "Firmware Upload Error");
+    status("Restarting the " + w.DisplayName() + ", please wait...");
+    int v = BSLSendVectors(host);
+    if (v < 0) return fail(v, "Firmware Upload Error");
+    return 1;
+}
+
 int InstrumentUpdate::timerStartTimer() {
     return RunStartSequence(
         w_, tp_, [this] { return RunUpdate(); },
@@ -304,32 +333,8 @@ int InstrumentUpdate::RunUpdate() {
 
     // 12-16. Erase, upload, vectors.
     Step(2);
-    Status("Erasing firmware memory...");
-    const bool ext = id.extendedAddressing != 0;
-    int e = BSLEraseINFO(host, id.infoStart, id.infoSegments, id.infoSegmentSize, ext);
-    if (e < 0) {
-        w_.ErrorOK(LoaderFailureText(e), "INFO Memory Erase Error", MessageKind::Error);
-        return e;
-    }
-    e = BSLEraseFlash(host, id.flashStart, id.flashEnd, ext);
-    if (e < 0) {
-        w_.ErrorOK(LoaderFailureText(e), "Firmware Erase Error", MessageKind::Error);
-        return e;
-    }
-    w_.ProgressAccumulator() = 21.0f;
-    w_.SetProgress(21);
-    Status("Uploading new firmware code...");
-    int u = BSLSendFirmware(host, ext);
-    if (u < 0) {
-        w_.ErrorOK(LoaderFailureText(u), "Firmware Upload Error", MessageKind::Error);
-        return u;
-    }
-    Status("Restarting the " + N + ", please wait...");
-    int v = BSLSendVectors(host);
-    if (v < 0) {
-        w_.ErrorOK(LoaderFailureText(v), "Firmware Upload Error", MessageKind::Error);
-        return v;
-    }
+    int loaded = EraseAndUpload(w_, id, 0);
+    if (loaded < 0) return loaded;
 
     // 17-18. Restart and reconnect.
     BSLDisconnect(host);

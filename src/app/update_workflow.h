@@ -41,6 +41,13 @@ std::string PortFailureText(int code, const std::string& friendlyName);
 // "The W encountered an error working with your N ... [Error E]".
 std::string LoaderFailureText(const MainWindow& window, int e);
 
+// Erases the information memory and the flash, uploads the image and sends
+// the vectors with the memory map of `identity`, showing each phase; a
+// failure shows its message and returns its code. `pauseBeforeUploadMs` is
+// waited after the upload status is shown.
+int EraseAndUpload(MainWindow& window, const InstrumentIdentity& identity,
+                   uint32_t pauseBeforeUploadMs);
+
 class InstrumentUpdate {
   public:
     InstrumentUpdate(MainWindow& window, Tarsa_protocol& protocol);
