@@ -1,6 +1,7 @@
 // The tarsa-update program as a script would run it: exit codes, output
 // formats, the image dump and the web commands against a local server.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -13,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/pty_pair.h"
 #include "web/web_test_support.h"
 
 namespace {
@@ -164,6 +166,27 @@ TEST_F(TarsaUpdateTest, SimulateUpdatesTheVariantsSimulatedDevice) {
         << run.out;
     EXPECT_NE(run.out.find("Successfully updated firmware in "), std::string::npos) << run.out;
     EXPECT_TRUE(fs::exists(dir_ / "sim" / (std::string(kVariant.caption) + ".errors.txt")));
+}
+
+TEST_F(TarsaUpdateTest, PortTheUserMayNotOpenNamesTheDialoutFix) {
+    if (geteuid() != 0 || access("/usr/bin/setpriv", X_OK) != 0) {
+        GTEST_SKIP() << "needs root and setpriv to run as an unprivileged user";
+    }
+    tarsa::test::PtyPair pty;
+    ASSERT_TRUE(pty.ok());
+    ASSERT_EQ(chmod(pty.SlavePath().c_str(), 0600), 0);
+    fs::path data = dir_ / "nobody";
+    fs::create_directories(data);
+    fs::permissions(dir_, fs::perms::all);
+    fs::permissions(data, fs::perms::all);
+    auto env = env_;
+    env.push_back("setpriv --reuid=65534 --regid=65534 --clear-groups env HOME='" + data.string() +
+                  "'");
+    ProgramRun run = RunProgram({"--port", pty.SlavePath(), "--data-dir", data.string()}, env);
+    EXPECT_EQ(run.status, 1) << run.out;
+    EXPECT_NE(run.out.find("permission denied on " + pty.SlavePath()), std::string::npos)
+        << run.out;
+    EXPECT_NE(run.out.find("'dialout' group"), std::string::npos);
 }
 
 TEST_F(TarsaUpdateTest, CheckVersionReportsWhatTheServiceSays) {
