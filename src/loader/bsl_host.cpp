@@ -122,6 +122,17 @@ int SendBytes(TarsaBSLHost& host, const char* bytes, size_t length) {
     return TSWrite(host.port, bytes, length, written);
 }
 
+// One bare exchange with the device: sends `bytes`, waits `pauseMs`, reads
+// up to 31 characters of answer into `reply`. Returns the characters read or
+// the port's failure code.
+int BareExchange(TarsaBSLHost& host, const char* bytes, size_t length, uint32_t pauseMs,
+                 char* reply) {
+    int rc = SendBytes(host, bytes, length);
+    if (rc < 0) return rc;
+    DelayMs(pauseMs);
+    return ReadGreeting(host, reply);
+}
+
 // Sends one block of image text held in host.blockBuffer; after a refusal the
 // loader is given the block's address again so the retry lands in place.
 int SendBlock(TarsaBSLHost& host, size_t used, uint32_t address, bool extended) {
@@ -444,13 +455,7 @@ int BSLInvocation(TarsaBSLHost& host, uint32_t loaderBaud) {
         TSFlush(host.port, 1);
         memset(reply, 0, sizeof reply);
         if (loaderBaud != kBSLAppBaud) TSHostBaud(host.port, kBSLAppBaud);
-        int rc = SendBytes(host, boot, strlen(boot));
-        if (rc < 0) {
-            result = rc;
-            break;
-        }
-        DelayMs(kBootAnswerMs);
-        rc = ReadGreeting(host, reply);
+        int rc = BareExchange(host, boot, strlen(boot), kBootAnswerMs, reply);
         if (rc < 0) {
             result = rc;
             break;
@@ -485,13 +490,7 @@ int BSLInvocation(TarsaBSLHost& host, uint32_t loaderBaud) {
         if (loaderBaud != kBSLAppBaud) TSHostBaud(host.port, loaderBaud);
         uint32_t greeting = 0;
         for (; greeting < host.tries; ++greeting) {
-            int rc = SendBytes(host, "\r", 1);
-            if (rc < 0) {
-                result = rc;
-                break;
-            }
-            DelayMs(kGreetingMs);
-            rc = ReadGreeting(host, reply);
+            int rc = BareExchange(host, "\r", 1, kGreetingMs, reply);
             if (rc < 0) {
                 result = rc;
                 break;
@@ -501,13 +500,7 @@ int BSLInvocation(TarsaBSLHost& host, uint32_t loaderBaud) {
                 continue;
             }
             TSFlush(host.port, 1);
-            rc = SendBytes(host, "P", 1);
-            if (rc < 0) {
-                result = rc;
-                break;
-            }
-            DelayMs(kGreetingMs);
-            rc = ReadGreeting(host, reply);
+            rc = BareExchange(host, "P", 1, kGreetingMs, reply);
             if (rc < 0) {
                 result = rc;
                 break;
@@ -541,13 +534,7 @@ int BSLAttach(TarsaBSLHost& host) {
     for (; attempt < host.tries; ++attempt) {
         TSFlush(host.port, 1);
         memset(reply, 0, sizeof reply);
-        int rc = SendBytes(host, "\r", 1);
-        if (rc < 0) {
-            result = rc;
-            break;
-        }
-        DelayMs(kAttachAnswerMs);
-        rc = ReadGreeting(host, reply);
+        int rc = BareExchange(host, "\r", 1, kAttachAnswerMs, reply);
         if (rc < 0) {
             result = rc;
             break;
@@ -558,13 +545,7 @@ int BSLAttach(TarsaBSLHost& host) {
         }
         TSFlush(host.port, 1);
         memset(reply, 0, sizeof reply);
-        rc = SendBytes(host, "P", 1);
-        if (rc < 0) {
-            result = rc;
-            break;
-        }
-        DelayMs(kAttachGreetingMs);
-        rc = ReadGreeting(host, reply);
+        rc = BareExchange(host, "P", 1, kAttachGreetingMs, reply);
         if (rc < 0) {
             result = rc;
             break;
@@ -602,10 +583,7 @@ int BSLCheck(TarsaBSLHost& host, const char* portName, uint32_t baud) {
     DelayMs(kCheckSettleMs);
     TSFlush(host.port, 1);
     char reply[kBSLGreetingChars + 1] = {};
-    int rc = SendBytes(host, "\r", 1);
-    if (rc < 0) return rc;
-    DelayMs(kCheckAnswerMs);
-    rc = ReadGreeting(host, reply);
+    int rc = BareExchange(host, "\r", 1, kCheckAnswerMs, reply);
     if (rc < 0) return rc;
     if (strchr(reply, '?')) {
         Log(host, kLogProgress, "BSLCheck found the TarsaBSL already active");
