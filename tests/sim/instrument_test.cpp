@@ -23,6 +23,8 @@ namespace tarsa::sim {
 namespace {
 
 using test::PortClient;
+using test::ReadTiTxtText;
+using test::Section;
 
 struct Instrument {
     std::unique_ptr<Simulator> sim;
@@ -426,27 +428,6 @@ std::string Hex5(uint32_t value) {
     return text;
 }
 
-struct Section {
-    uint32_t address;
-    std::vector<uint8_t> bytes;
-};
-
-std::vector<Section> ReadTiTxt(const std::string& text) {
-    std::istringstream in(text);
-    std::vector<Section> sections;
-    std::string token;
-    while (in >> token) {
-        if (token == "q") break;
-        if (token[0] == '@') {
-            sections.push_back(
-                {static_cast<uint32_t>(std::stoul(token.substr(1), nullptr, 16)), {}});
-        } else if (!sections.empty()) {
-            sections.back().bytes.push_back(static_cast<uint8_t>(std::stoul(token, nullptr, 16)));
-        }
-    }
-    return sections;
-}
-
 std::string Words(const std::vector<uint8_t>& bytes, std::size_t from, std::size_t to) {
     std::string text;
     for (std::size_t i = from; i < to; i += 2) {
@@ -462,7 +443,7 @@ std::string Words(const std::vector<uint8_t>& bytes, std::size_t from, std::size
 // application restarts from the new flash.
 void Update(Instrument& i, const TypeMap& t, int skip = -1) {
     FlashMap map{t.infoStart, t.infoSegments, t.infoSegmentSize, t.mainStart, t.memoryEnd};
-    std::vector<Section> image = ReadTiTxt(SensorImageText(map, t.label, 0x200, 0x100));
+    std::vector<Section> image = ReadTiTxtText(SensorImageText(map, t.label, 0x200, 0x100));
     ASSERT_EQ(i.port.Send("boot QUAB\r"), true);
     ASSERT_EQ(i.port.ReadUntil("OK\r", 1000), "\rOK\r");
     ASSERT_TRUE(i.port.SetBaud(t.baud));

@@ -17,6 +17,8 @@ namespace tarsa::sim {
 namespace {
 
 using test::PortClient;
+using test::ReadTiTxtText;
+using test::Section;
 
 std::string Frame(char letter, const std::string& payload) {
     int sum = 46 + letter;
@@ -43,26 +45,12 @@ std::string Words(const std::vector<uint8_t>& bytes) {
     return text;
 }
 
-struct Section {
-    uint32_t address;
-    std::vector<uint8_t> bytes;
-};
-
-// A plain TI-TXT reader for the test: "@addr" lines, hex byte pairs, "q".
+// The stand-in firmware file, read by the tests' own TI-TXT reader.
 std::vector<Section> ReadTiTxt(const std::string& path) {
     std::ifstream in(path);
-    std::vector<Section> sections;
-    std::string token;
-    while (in >> token) {
-        if (token == "q") break;
-        if (token[0] == '@') {
-            sections.push_back(
-                {static_cast<uint32_t>(std::stoul(token.substr(1), nullptr, 16)), {}});
-        } else if (!sections.empty()) {
-            sections.back().bytes.push_back(static_cast<uint8_t>(std::stoul(token, nullptr, 16)));
-        }
-    }
-    return sections;
+    std::stringstream text;
+    text << in.rdbuf();
+    return ReadTiTxtText(text.str());
 }
 
 const std::string kImagePath = std::string(TARSA_SOURCE_DIR) + "/firmware/Talox 2.29.txt";

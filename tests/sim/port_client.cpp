@@ -89,4 +89,20 @@ std::string PortClient::Ask(std::string_view command, int timeoutMs) {
     return ReadUntil(">", timeoutMs);
 }
 
+std::vector<Section> ReadTiTxtText(const std::string& text) {
+    std::istringstream in(text);
+    std::vector<Section> sections;
+    std::string token;
+    while (in >> token) {
+        if (token == "q") break;
+        if (token[0] == '@') {
+            sections.push_back(
+                {static_cast<uint32_t>(std::stoul(token.substr(1), nullptr, 16)), {}});
+        } else if (!sections.empty()) {
+            sections.back().bytes.push_back(static_cast<uint8_t>(std::stoul(token, nullptr, 16)));
+        }
+    }
+    return sections;
+}
+
 }  // namespace tarsa::sim::test

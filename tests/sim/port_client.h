@@ -3,6 +3,10 @@
 // program's serial layer, so that simulator tests do not depend on it.
 #pragma once
 
+#include <vector>
+
+#include <cstdint>
+
 #include <termios.h>
 
 #include <string>
@@ -35,5 +39,13 @@ struct PortClient {
 
 // Milliseconds from a monotonic clock.
 long long MonoMs();
+
+// A plain TI-TXT reader for the tests, independent of the program's own:
+// "@addr" tokens, hex byte pairs, "q" at the end.
+struct Section {
+    uint32_t address;
+    std::vector<uint8_t> bytes;
+};
+std::vector<Section> ReadTiTxtText(const std::string& text);
 
 }  // namespace tarsa::sim::test
