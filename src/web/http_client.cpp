@@ -1,6 +1,8 @@
 // libcurl behind the web services' HTTP client. Each request runs on the
 // multi interface so that the caller's pump can run between waits: the wait
-// itself blocks in curl_multi_poll, never in a loop of its own.
+// itself blocks in curl_multi_poll, never in a loop of its own. The
+// certificate authorities that the environment names are read afresh for
+// every request and handed to libcurl beside its built-in store.
 #include "web/http_client.h"
 
 #include <curl/curl.h>
@@ -8,7 +10,11 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <mutex>
+#include <vector>
 
 #include "log/tarsa_log.h"
 
@@ -30,9 +36,120 @@ namespace {
 
 constexpr const char* kTag = "frmWeb";
 
+int Fail(HttpReply& reply, int code, const std::string& text) {
+    reply.error = text;
+    return code;
+}
+
+// A certificate file or folder named in the environment (see the header).
+struct NamedTrust {
+    const char* variable;
+    std::string path;
+};
+
+// What one request trusts beyond the system's store: the certificates of the
+// named files, read here, and the named folder.
+struct TrustStore {
+    std::vector<NamedTrust> named;
+    std::string pem;
+    std::string folder;
+};
+
+// A bundle of every public authority is a few hundred kilobytes.
+constexpr std::streamoff kMaxCertificateFileBytes = 4 * 1024 * 1024;
+
+std::string Environment(const char* name) {
+    const char* v = std::getenv(name);
+    return v ? std::string(v) : std::string();
+}
+
+// Appends the file to `pem`. Only regular files are opened, so that a named
+// pipe cannot block the request.
+bool ReadCertificateFile(const std::string& path, std::string& pem) {
+    std::error_code ec;
+    if (!std::filesystem::is_regular_file(path, ec)) return false;
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
+    if (!in) return false;
+    const std::streamoff size = in.tellg();
+    if (size < 0 || size > kMaxCertificateFileBytes) return false;
+    const size_t at = pem.size();
+    pem.resize(at + static_cast<size_t>(size));
+    in.seekg(0);
+    if (!in.read(pem.data() + at, size)) return false;
+    pem += '\n';
+    return true;
+}
+
+// Reads the variables. Returns kHttpOk, or kHttpTransportError with
+// `reply.error` set when a named file or folder cannot be used: the request
+// is then not made, rather than made without what the user asked to trust.
+int TrustStoreFromEnvironment(TrustStore& t, HttpReply& reply) {
+    for (const char* variable : {"CURL_CA_BUNDLE", "SSL_CERT_FILE"}) {
+        const std::string path = Environment(variable);
+        if (path.empty()) continue;
+        const std::string what = "The certificate file \"" + path + "\" named by " + variable;
+        const size_t at = t.pem.size();
+        if (!ReadCertificateFile(path, t.pem))
+            return Fail(reply, kHttpTransportError, what + " cannot be read.");
+        if (t.pem.find("-----BEGIN CERTIFICATE-----", at) == std::string::npos)
+            return Fail(reply, kHttpTransportError, what + " holds no PEM certificate.");
+        t.named.push_back({variable, path});
+    }
+    t.folder = Environment("SSL_CERT_DIR");
+    if (!t.folder.empty()) {
+        std::error_code ec;
+        if (!std::filesystem::is_directory(t.folder, ec))
+            return Fail(reply, kHttpTransportError,
+                        "The certificate folder \"" + t.folder +
+                            "\" named by SSL_CERT_DIR is not a folder.");
+        t.named.push_back({"SSL_CERT_DIR", t.folder});
+    }
+    return kHttpOk;
+}
+
+// Adds the named authorities to the system's store for the request and for an
+// https proxy on its way; the system's file and folder stay as libcurl was
+// built to find them. The checks themselves are switched on explicitly.
+void ApplyTrustStore(CURL* easy, const TrustStore& t) {
+    curl_easy_setopt(easy, CURLOPT_SSL_VERIFYPEER, 1L);
+    curl_easy_setopt(easy, CURLOPT_SSL_VERIFYHOST, 2L);
+    curl_easy_setopt(easy, CURLOPT_PROXY_SSL_VERIFYPEER, 1L);
+    curl_easy_setopt(easy, CURLOPT_PROXY_SSL_VERIFYHOST, 2L);
+    if (!t.pem.empty()) {
+        curl_blob blob{const_cast<char*>(t.pem.data()), t.pem.size(), CURL_BLOB_COPY};
+        curl_easy_setopt(easy, CURLOPT_CAINFO_BLOB, &blob);
+        curl_easy_setopt(easy, CURLOPT_PROXY_CAINFO_BLOB, &blob);
+    }
+    if (!t.folder.empty()) {
+        // OpenSSL searches every folder of a colon-separated list.
+        char* system = nullptr;
+        curl_easy_getinfo(easy, CURLINFO_CAPATH, &system);
+        std::string folders = t.folder;
+        if (system && *system) folders += std::string(":") + system;
+        curl_easy_setopt(easy, CURLOPT_CAPATH, folders.c_str());
+        curl_easy_setopt(easy, CURLOPT_PROXY_CAPATH, folders.c_str());
+    }
+}
+
+// The store in words for the log: paths and the variables that named them.
+std::string DescribeTrustStore(CURL* easy, const TrustStore& t) {
+    char* file = nullptr;
+    char* folder = nullptr;
+    curl_easy_getinfo(easy, CURLINFO_CAINFO, &file);
+    curl_easy_getinfo(easy, CURLINFO_CAPATH, &folder);
+    std::string d = "the system's";
+    if (file) d += std::string(" (file \"") + file + "\"";
+    if (folder) d += std::string(file ? ", " : " (") + "folder \"" + folder + "\"";
+    if (file || folder) d += ")";
+    for (const NamedTrust& n : t.named) d += " and \"" + n.path + "\" named by " + n.variable;
+    return d;
+}
+
 struct Transfer {
     HttpClient* client;
     HttpReply* reply;
+    TrustStore trust = {};
+    bool https = false;
     bool tooLarge = false;
 };
 
@@ -86,11 +203,6 @@ struct SlistDeleter {
 struct MimeDeleter {
     void operator()(curl_mime* m) const { curl_mime_free(m); }
 };
-
-int Fail(HttpReply& reply, int code, const std::string& text) {
-    reply.error = text;
-    return code;
-}
 
 // Runs the prepared easy handle to its end, pumping between waits.
 int Perform(HttpClient& client, CURL* easy, const char* op, const std::string& url, Transfer& t) {
@@ -155,6 +267,10 @@ int Perform(HttpClient& client, CURL* easy, const char* op, const std::string& u
         if (result == kHttpOk)
             client.log->Write(kLogDetail, kTag, "%s %s: status %ld, %zu bytes (%u ms)", op,
                               url.c_str(), reply.status, reply.body.size(), elapsed);
+        else if (t.https)
+            client.log->Write(kLogOutcome, kTag, "%s %s failed: %s (%u ms); trust store: %s", op,
+                              url.c_str(), reply.error.c_str(), elapsed,
+                              DescribeTrustStore(easy, t.trust).c_str());
         else
             client.log->Write(kLogOutcome, kTag, "%s %s failed: %s (%u ms)", op, url.c_str(),
                               reply.error.c_str(), elapsed);
@@ -162,10 +278,11 @@ int Perform(HttpClient& client, CURL* easy, const char* op, const std::string& u
     return result;
 }
 
-// Makes the request's easy handle with what every request shares. Returns
-// kHttpOk or a failure with `reply.error` set.
+// Makes the request's easy handle with what every request shares and notes
+// in `t` how it reaches its server. Returns kHttpOk or a failure with
+// `reply.error` set.
 int Prepare(HttpClient& client, const std::string& url, HttpReply& reply, EasyHandle& handle,
-            std::unique_ptr<curl_slist, SlistDeleter>& headers) {
+            std::unique_ptr<curl_slist, SlistDeleter>& headers, Transfer& t) {
     reply = HttpReply{};
     if (!client.curl->multi || !client.curl->share)
         return Fail(reply, kHttpSetupError, "The HTTP library could not be initialised.");
@@ -196,6 +313,14 @@ int Prepare(HttpClient& client, const std::string& url, HttpReply& reply, EasyHa
     curl_easy_setopt(easy, CURLOPT_LOW_SPEED_TIME, client.stallTimeoutS);
     curl_easy_setopt(easy, CURLOPT_MAXFILESIZE_LARGE,
                      static_cast<curl_off_t>(client.maxReplyBytes));
+    t.https = https;
+    if (int r = TrustStoreFromEnvironment(t.trust, reply); r != kHttpOk) {
+        if (client.log)
+            client.log->Write(kLogOutcome, kTag, "Request to %s not made: %s", url.c_str(),
+                              reply.error.c_str());
+        return r;
+    }
+    ApplyTrustStore(easy, t.trust);
     return kHttpOk;
 }
 
@@ -218,9 +343,9 @@ HttpClient::~HttpClient() = default;
 int HttpGet(HttpClient& client, const std::string& url, HttpReply& reply) {
     EasyHandle easy;
     std::unique_ptr<curl_slist, SlistDeleter> headers;
-    if (int r = Prepare(client, url, reply, easy, headers); r != kHttpOk) return r;
-    curl_easy_setopt(easy.get(), CURLOPT_HTTPGET, 1L);
     Transfer t{&client, &reply};
+    if (int r = Prepare(client, url, reply, easy, headers, t); r != kHttpOk) return r;
+    curl_easy_setopt(easy.get(), CURLOPT_HTTPGET, 1L);
     return Perform(client, easy.get(), "HttpGet", url, t);
 }
 
@@ -242,7 +367,8 @@ int HttpPostMultipart(HttpClient& client, const std::string& url,
     std::unique_ptr<curl_mime, MimeDeleter> mime;
     EasyHandle easy;
     std::unique_ptr<curl_slist, SlistDeleter> headers;
-    if (int r = Prepare(client, url, reply, easy, headers); r != kHttpOk) return r;
+    Transfer t{&client, &reply};
+    if (int r = Prepare(client, url, reply, easy, headers, t); r != kHttpOk) return r;
     mime.reset(curl_mime_init(easy.get()));
     if (!mime) return Fail(reply, kHttpSetupError, "Out of memory.");
     for (const HttpPart& p : parts) {
@@ -257,7 +383,6 @@ int HttpPostMultipart(HttpClient& client, const std::string& url,
         }
     }
     curl_easy_setopt(easy.get(), CURLOPT_MIMEPOST, mime.get());
-    Transfer t{&client, &reply};
     return Perform(client, easy.get(), "HttpPost", url, t);
 }
 

@@ -12,6 +12,19 @@
 // The client does not interpret replies (status codes of 400 and above are
 // reported, nothing more) and does not log request contents, which carry the
 // user's personal data; it logs the address, status, byte counts and time.
+//
+// Certificate authorities for https. Certificate and host-name checks are
+// always on; no setting turns them off. The system's store is always trusted,
+// and each of these variables, read at every request, ADDS to it:
+//   CURL_CA_BUNDLE  a file of PEM certificates
+//   SSL_CERT_FILE   a file of PEM certificates
+//   SSL_CERT_DIR    one folder of PEM certificates under their hash names
+//                   (as `openssl rehash` makes them)
+// None overrides another, so a variable that already points at the system's
+// bundle (as many machines set) does not hide a company CA named in the
+// other. Empty values count as unset. A named file or folder that cannot be
+// used fails the request with a message saying so. A failed https request
+// logs the stores it used.
 #pragma once
 
 #include <cstdint>
