@@ -116,7 +116,14 @@ void ApplyTrustStore(CURL* easy, const TrustStore& t) {
     curl_easy_setopt(easy, CURLOPT_PROXY_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(easy, CURLOPT_PROXY_SSL_VERIFYHOST, 2L);
     if (!t.pem.empty()) {
-        curl_blob blob{const_cast<char*>(t.pem.data()), t.pem.size(), CURL_BLOB_COPY};
+        // A certificate blob takes the place of libcurl's own bundle file, so
+        // the system's bundle goes into the blob too: the named authorities
+        // are added to the system's, never put in its place.
+        std::string pem = t.pem;
+        char* system = nullptr;
+        curl_easy_getinfo(easy, CURLINFO_CAINFO, &system);
+        if (system && *system) ReadCertificateFile(system, pem);
+        curl_blob blob{const_cast<char*>(pem.data()), pem.size(), CURL_BLOB_COPY};
         curl_easy_setopt(easy, CURLOPT_CAINFO_BLOB, &blob);
         curl_easy_setopt(easy, CURLOPT_PROXY_CAINFO_BLOB, &blob);
     }
