@@ -16,6 +16,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <ostream>
 #include <sstream>
 
 #include "app/update_workflow.h"
@@ -289,6 +290,11 @@ struct InterruptedCase {
     const char* reader;
     std::vector<std::string> args;
 };
+// Names the case in test lists: the reader, and the mode when not normal.
+void PrintTo(const InterruptedCase& c, std::ostream* out) {
+    *out << c.reader;
+    for (const std::string& a : c.args) *out << "_" << a.substr(a.find_first_not_of('-'));
+}
 
 class InterruptedSensorUpdateTest : public SensorUpdateTest,
                                     public ::testing::WithParamInterface<InterruptedCase> {};

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -105,6 +106,11 @@ struct Recovery {
     const char* reader;
     std::vector<std::string> mode;
 };
+// Names the case in test lists: the reader, and the mode when not normal.
+void PrintTo(const Recovery& c, std::ostream* out) {
+    *out << c.reader;
+    for (const std::string& a : c.mode) *out << "_" << a.substr(a.find_first_not_of('-'));
+}
 
 class SensorCliRecoveryTest : public SensorCliTest,
                               public ::testing::WithParamInterface<Recovery> {};
