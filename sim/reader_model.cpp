@@ -1,5 +1,6 @@
 // The reader's modes and steering characters, its own text commands, the
-// SDI-12 bus with its break, and the bridge to the sensor's loader line.
+// SDI-12 bus with its break, and the bridge to the sensor's loader line
+// (which answers a carriage return itself while no loader runs there).
 #include "sim/reader_model.h"
 
 namespace tarsa::sim {
@@ -11,6 +12,10 @@ namespace {
 constexpr std::size_t kBusLineCapacity = 600;
 
 constexpr std::string_view kSteering = "[]`";
+
+// What the bridge answers a carriage return while no loader listens behind
+// it: the same character as a loader that waits for a host.
+constexpr char kBridgeReady = '$';
 
 }  // namespace
 
@@ -109,9 +114,18 @@ bool ReaderModel::TakeCommand(std::string& input, std::string& command, uint64_t
                 std::size_t upto = steer == std::string::npos ? input.size() : steer;
                 bridgeInput_.append(input, 0, upto);
                 input.erase(0, upto);
-                if (sensor_) {
+                bridgeOwnAnswer_ = !sensor_ || !sensor_->InLoader();
+                if (!bridgeOwnAnswer_) {
                     if (sensor_->TakeLoaderCommand(bridgeInput_, command, nowMs)) return true;
                 } else {
+                    // Nothing on the loader line takes bytes: the bridge
+                    // itself answers a carriage return and drops the rest.
+                    std::size_t cr = bridgeInput_.find('\r');
+                    if (cr != std::string::npos) {
+                        bridgeInput_.erase(0, cr + 1);
+                        command = "\r";
+                        return true;
+                    }
                     bridgeInput_.clear();
                 }
                 if (input.empty()) return false;
@@ -129,7 +143,8 @@ Answer ReaderModel::Execute(const std::string& command, uint64_t nowMs) {
         case Mode::Sdi12:
             return sensor_ ? sensor_->Command(command, nowMs) : Answer{};
         case Mode::Bridge:
-            return sensor_ ? sensor_->ExecuteLoader(command, nowMs) : Answer{};
+            if (bridgeOwnAnswer_) return Answer{std::string(1, kBridgeReady), 0};
+            return sensor_->ExecuteLoader(command, nowMs);
         case Mode::Commands:
             break;
     }

@@ -8,6 +8,9 @@
 //       goes out on the bus; the sensor's answers come back unchanged;
 //   "]" loader bridge: every byte goes to the sensor's loader line unchanged
 //       (the "P" greeting included) and the loader's answers come back;
+//       while no loader runs there (the sensor runs its application, or
+//       there is no sensor) the bridge answers a carriage return with "$",
+//       as a loader waiting for a host does, and drops every other byte;
 //   grave accent: back to the reader's own text commands.
 // In text-command mode the reader answers "get -hver" and "get -batt"
 // itself; every other line goes to the reader's own firmware, the device
@@ -59,7 +62,8 @@ class ReaderModel : public DeviceModel {
     Mode taken_ = Mode::Commands;  // mode in which the last command was cut
     std::string busLine_;          // SDI-12 characters since the last break or "!"
     bool busOverflow_ = false;
-    std::string bridgeInput_;  // bytes on the sensor's loader line
+    std::string bridgeInput_;       // bytes on the sensor's loader line
+    bool bridgeOwnAnswer_ = false;  // the last bridge command is the bridge's own
 };
 
 // The device table's rows that run as readers.

@@ -164,6 +164,96 @@ int SensorUpdate::CheckReader() {
     return kUpdateOk;
 }
 
+int SensorUpdate::SaveSettingsAndStartLoader(int probe) {
+    const std::string& W = w_.WindowCaption();
+    const std::string N = w_.DisplayName();
+    InstrumentIdentity& id = w_.Identity();
+    const int target = w_.Config().targetType;
+
+    Status("Saving settings for this digital sensor...");
+    SDIWriteCharacter(tp_.sdi, kToSdi12);
+    DelayMs(kSteeringPauseMs);
+    int r = TPSaveInfo(tp_, w_.SettingsFilePath().c_str());
+    // A "$" that came from a waiting loader leaves no sensor on the bus. If
+    // that loader greets behind the bridge, this is an interrupted update:
+    // nothing to capture, and the restore reads the earlier run's file.
+    if (r == kSDINoAnswer && probe == kBSLWaitingForHost && GreetWaitingLoader()) {
+        return kInterruptedUpdate;
+    }
+    if (r < 0) {
+        if (!w_.RepMode() && !w_.FactoryMode()) {
+            w_.ErrorOK("This " + W + " could not retrieve the settings from your " + N +
+                           ".\nPlease try again or contact Corvane for help.",
+                       "Settings Error", MessageKind::Error);
+            return r;
+        }
+        if (!w_.AskOkCancel("The " + W + " could not retrieve the settings from your " + N +
+                                ".\nThis can happen when an intrument is new or doesn't have " +
+                                "a serial number set yet.\n\nClick OK to continue loading new "
+                                "firmware." +
+                                "\nClick CANCEL to try retrieving the settings again.",
+                            "Settings Retrieve Error")) {
+            return kUpdateCancelled;
+        }
+    }
+
+    SetInstrumentIdentity(target, tp_.sdi.firmwareVersion, &id);
+    if (!w_.CheckFirmwareWindow(id)) return kUpdateRefused;
+
+    if (id.version > w_.ImageVersion()) {
+        if (!w_.AskOkCancel("The firmware in your " + N +
+                                "\nis newer than the version in this updater.\n\n" +
+                                "Are you sure you want to load older firmware.",
+                            "Newer Firmware")) {
+            return kUpdateCancelled;
+        }
+    }
+
+    if (!SensorTypeAccepted(w_.TargetSensorType(), tp_.sdi.sensorType)) {
+        const std::string T = SensorName(tp_.sdi.sensorType);
+        if (!w_.AskOkCancel("The attached sensor is claiming to be a \"" + T + "\"\n\n" +
+                                "This firmware updater is for a \"" + N + "\".\n\n" +
+                                "Are you sure you want to load the firmware for a " + N + "?\n",
+                            "Wrong Sensor Type")) {
+            return kUpdateCancelled;
+        }
+    }
+
+    w_.SetProgress(6);
+    Status("Starting the firmware loader...");
+    int i = SDIInvokeTarsaBSL(tp_.sdi);
+    if (i == kSDINoLoader) {
+        w_.ErrorOK(std::string("This digital sensor does not have a working firmware loader.") +
+                       ".\n\nPlease contact Corvane for help.",
+                   "Firmware Loader Error", MessageKind::Error);
+        return kSensorNoLoader;
+    }
+    if (i < 0) {
+        w_.ErrorOK("The " + W + " is unable to connect to the firmware loader in your " + N +
+                       ".\n\nPlease try again.",
+                   "Firmware Loader Error", MessageKind::Error);
+        return kUpdateNoLoader;
+    }
+    return kUpdateOk;
+}
+
+bool SensorUpdate::GreetWaitingLoader() {
+    SDIWriteCharacter(tp_.sdi, kToLoaderBridge);
+    DelayMs(kSteeringPauseMs);
+    if (BSLAttach(w_.Host()) > 0) {
+        if (w_.Log()) {
+            w_.Log()->Write(kLogProgress, kHostTag,
+                            "Found the digital sensor's TarsaBSL waiting for a host: finishing "
+                            "an interrupted update");
+        }
+        return true;
+    }
+    // No loader either: back to the bus, where the save found nothing.
+    SDIWriteCharacter(tp_.sdi, kToSdi12);
+    DelayMs(kSteeringPauseMs);
+    return false;
+}
+
 int SensorUpdate::RunSensorUpdate() {
     const std::string& W = w_.WindowCaption();
     const std::string N = w_.DisplayName();
@@ -193,79 +283,26 @@ int SensorUpdate::RunSensorUpdate() {
         return h;
     }
 
-    // 5. Is the sensor's loader already there? Through the bridge a running
-    // application answers nothing; a loader that takes commands answers "?",
-    // one that waits for a host (an interrupted update) "$". Either loader is
-    // attached to directly.
+    // 5. Probe through the loader bridge. "$" is what the bridge answers in
+    // front of a running application, and also what a loader waiting for a
+    // host (an interrupted update) answers: taken as the application, which
+    // is asked to leave the bridge for the reader's own commands. "?" is a
+    // loader that already takes commands. Any other answer counts as the
+    // application, without the extra grave accent.
     SDIWriteCharacter(tp_.sdi, kToLoaderBridge);
     DelayMs(kSteeringPauseMs);
-    int s = BSLCheck(host, port.c_str(), kBSLAppBaud);
-    const bool loaderRunning = s == kBSLAlreadyActive || s == kBSLWaitingForHost;
+    const int s = BSLCheck(host, port.c_str(), kBSLAppBaud);
+    if (s == kBSLWaitingForHost) {
+        SDIWriteCharacter(tp_.sdi, kToReader);
+        DelayMs(kLeaveBridgePauseMs);
+    }
 
     // 6. The sensor's application: save its settings, confirm, start its loader.
     tp_.type = kTypeDigitalSensor;
-    const int target = w_.Config().targetType;
-    SetInstrumentIdentity(target, 999, &id);
-    if (!loaderRunning) {
-        Status("Saving settings for this digital sensor...");
-        SDIWriteCharacter(tp_.sdi, kToSdi12);
-        DelayMs(kSteeringPauseMs);
-
-        int r = TPSaveInfo(tp_, settingsPath.c_str());
-        if (r < 0) {
-            if (!w_.RepMode() && !w_.FactoryMode()) {
-                w_.ErrorOK("This " + W + " could not retrieve the settings from your " + N +
-                               ".\nPlease try again or contact Corvane for help.",
-                           "Settings Error", MessageKind::Error);
-                return r;
-            }
-            if (!w_.AskOkCancel("The " + W + " could not retrieve the settings from your " + N +
-                                    ".\nThis can happen when an intrument is new or doesn't have " +
-                                    "a serial number set yet.\n\nClick OK to continue loading new "
-                                    "firmware." +
-                                    "\nClick CANCEL to try retrieving the settings again.",
-                                "Settings Retrieve Error")) {
-                return kUpdateCancelled;
-            }
-        }
-
-        SetInstrumentIdentity(target, tp_.sdi.firmwareVersion, &id);
-        if (!w_.CheckFirmwareWindow(id)) return kUpdateRefused;
-
-        if (id.version > w_.ImageVersion()) {
-            if (!w_.AskOkCancel("The firmware in your " + N +
-                                    "\nis newer than the version in this updater.\n\n" +
-                                    "Are you sure you want to load older firmware.",
-                                "Newer Firmware")) {
-                return kUpdateCancelled;
-            }
-        }
-
-        if (!SensorTypeAccepted(w_.TargetSensorType(), tp_.sdi.sensorType)) {
-            const std::string T = SensorName(tp_.sdi.sensorType);
-            if (!w_.AskOkCancel("The attached sensor is claiming to be a \"" + T + "\"\n\n" +
-                                    "This firmware updater is for a \"" + N + "\".\n\n" +
-                                    "Are you sure you want to load the firmware for a " + N + "?\n",
-                                "Wrong Sensor Type")) {
-                return kUpdateCancelled;
-            }
-        }
-
-        w_.SetProgress(6);
-        Status("Starting the firmware loader...");
-        int i = SDIInvokeTarsaBSL(tp_.sdi);
-        if (i == kSDINoLoader) {
-            w_.ErrorOK(std::string("This digital sensor does not have a working firmware loader.") +
-                           ".\n\nPlease contact Corvane for help.",
-                       "Firmware Loader Error", MessageKind::Error);
-            return kSensorNoLoader;
-        }
-        if (i < 0) {
-            w_.ErrorOK("The " + W + " is unable to connect to the firmware loader in your " + N +
-                           ".\n\nPlease try again.",
-                       "Firmware Loader Error", MessageKind::Error);
-            return kUpdateNoLoader;
-        }
+    SetInstrumentIdentity(w_.Config().targetType, 999, &id);
+    if (s != kBSLAlreadyActive) {
+        int started = SaveSettingsAndStartLoader(s);
+        if (started < 0) return started;
     }
 
     // 7. Greet the sensor's loader.

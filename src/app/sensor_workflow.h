@@ -7,6 +7,12 @@
 // image over the same port, check the new firmware, and restore calibration,
 // address and sensor type.
 //
+// Through the reader, a sensor running its application and a sensor whose
+// loader waits for a host (an interrupted update) answer the probe alike. The
+// run takes that answer as the application; when the settings save then finds
+// no sensor on the SDI-12 bus and a loader greets behind the bridge, it
+// finishes the interrupted update with the settings file of the earlier run.
+//
 // Also here: the "Set Digital Sensor to:" menu table, which sensor types a
 // run for a family accepts, and the finishing of a run (success report or
 // failure clean-up) that returns the window to idle.
@@ -104,11 +110,24 @@ class SensorUpdate {
     std::string ConnectionFailureText(int c) const;
 
   private:
+    // SaveSettingsAndStartLoader found an interrupted update.
+    static constexpr int kInterruptedUpdate = 2;
+
     void Status(const std::string& text);
     std::string LoaderFailureText(int e) const;
     // Steps 2 to 3 of a run: the reader check and its battery. Returns 1 or
     // the run's result.
     int CheckReader();
+    // Step 6 of a run whose probe answered `probe` (not a loader taking
+    // commands): save the settings through the SDI-12 pass-through, ask the
+    // questions, start the sensor's loader. Returns 1 when the loader was
+    // started, kInterruptedUpdate when a loader was found waiting in place of
+    // the application (nothing saved), or the run's result.
+    int SaveSettingsAndStartLoader(int probe);
+    // After a probe answered "$" and the settings save found no sensor on the
+    // bus: whether a loader waiting for a host greets behind the bridge (then
+    // it takes commands); if not, the reader is put back on the bus.
+    bool GreetWaitingLoader();
 
     MainWindow& w_;
     Tarsa_protocol& tp_;

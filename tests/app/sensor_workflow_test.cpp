@@ -11,10 +11,12 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <ostream>
 #include <sstream>
 
 #include "app/update_workflow.h"
@@ -102,9 +104,10 @@ sim::SensorSettings CustomSettings() {
 class SensorUpdateTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        dir_ = fs::temp_directory_path() /
-               ("tarsa_sensor_" + std::to_string(getpid()) + "_" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        std::replace(name.begin(), name.end(), '/', '_');  // parameterised tests
+        dir_ =
+            fs::temp_directory_path() / ("tarsa_sensor_" + std::to_string(getpid()) + "_" + name);
         fs::remove_all(dir_);
         fs::create_directories(dir_);
     }
@@ -159,6 +162,20 @@ class SensorUpdateTest : public ::testing::Test {
         return ui_.messages.empty() ? std::string()
                                     : ui_.messages[0].caption + ": " + ui_.messages[0].text;
     }
+    // The settings of CustomSettings, as the restore leaves them. The
+    // settings file keeps no calibration 3: restored from the file, the sensor
+    // has its factory one.
+    void ExpectCustomSettingsRestored(bool fromFile) {
+        sim::SensorSettings after = SensorNow();
+        sim::SensorSettings before = CustomSettings();
+        EXPECT_EQ(after.address, before.address);
+        EXPECT_EQ(after.serial, before.serial);
+        EXPECT_EQ(after.calibration1, before.calibration1);
+        EXPECT_EQ(after.calibration2, before.calibration2);
+        EXPECT_EQ(after.calibration3,
+                  fromFile ? sim::SensorConfig().factoryCalibration3 : before.calibration3);
+        EXPECT_EQ(after.type, before.type);
+    }
     void ExpectFlashHoldsTheImage() {
         std::vector<uint8_t> flash = device_->Flash();
         std::vector<ImageSection> sections;
@@ -192,13 +209,7 @@ TEST_F(SensorUpdateTest, HandraUpdatesTheSensorAndRestoresItsSettings) {
     EXPECT_TRUE(ui_.messages.empty()) << FirstMessage();
     ExpectFlashHoldsTheImage();
 
-    sim::SensorSettings after = SensorNow();
-    sim::SensorSettings before = CustomSettings();
-    EXPECT_EQ(after.address, before.address) << "the address is restored";
-    EXPECT_EQ(after.serial, before.serial);
-    EXPECT_EQ(after.calibration1, before.calibration1);
-    EXPECT_EQ(after.calibration2, before.calibration2);
-    EXPECT_EQ(after.calibration3, before.calibration3);
+    ExpectCustomSettingsRestored(false);
     int version = 0;
     device_->WithSensor([&](sim::Sdi12Sensor& s) { version = s.Version(); });
     EXPECT_EQ(version, 360) << "the sensor runs the new image";
@@ -206,7 +217,12 @@ TEST_F(SensorUpdateTest, HandraUpdatesTheSensorAndRestoresItsSettings) {
     const std::string sent = device_->Received();
     EXPECT_NE(sent.find("get -hver\r"), std::string::npos) << "a Handra's revision is checked";
     EXPECT_NE(sent.find("get -batt\r"), std::string::npos);
-    EXPECT_NE(sent.find("?B!"), std::string::npos);
+    // The probe's "$" means the application runs: the grave accent leaves the
+    // bridge before "[" opens the bus for the settings save.
+    const size_t probe = sent.find("]\r");
+    ASSERT_NE(probe, std::string::npos);
+    EXPECT_EQ(sent.substr(probe, 5), "]\r`[|");
+    EXPECT_NE(sent.find("?B!]P"), std::string::npos) << "the sensor's loader is started";
     EXPECT_NE(sent.find("?post!"), std::string::npos);
     EXPECT_NE(sent.find("?X9 93!"), std::string::npos) << "the sensor type is set";
     // The run leaves the reader taking its own commands again.
@@ -265,24 +281,69 @@ TEST_F(SensorUpdateTest, FailedUploadIsFinishedFromTheLoaderWithTheSavedSettings
     EXPECT_FALSE(fs::exists(w.SettingsFilePath()));
 }
 
-TEST_F(SensorUpdateTest, CommDeviceWithALoaderWaitingForAHostGoesStraightToTheUpload) {
-    // An update that was cut off (power lost) leaves the sensor's loader
-    // waiting for a host; it is greeted directly.
+// An update cut off by a power loss leaves the sensor's loader waiting for a
+// host, which through the reader answers the probe like a running
+// application. The next run finds nobody on the bus, greets the loader and
+// restores the settings the cut-off run saved; in rep mode it asks nothing
+// either.
+struct InterruptedCase {
+    const char* reader;
+    std::vector<std::string> args;
+};
+// Names the case in test lists: the reader, and the mode when not normal.
+void PrintTo(const InterruptedCase& c, std::ostream* out) {
+    *out << c.reader;
+    for (const std::string& a : c.args) *out << "_" << a.substr(a.find_first_not_of('-'));
+}
+
+class InterruptedSensorUpdateTest : public SensorUpdateTest,
+                                    public ::testing::WithParamInterface<InterruptedCase> {};
+
+TEST_P(InterruptedSensorUpdateTest, IsFinishedWithTheEarlierRunsSettings) {
+    sim::DeviceConfig config;
+    config.reader.sensor.settings = CustomSettings();
+    StartDevice(GetParam().reader, config);
+    MainWindow& w = Show(GetParam().args);
+    device_->SetPowerLossAfterBlocks(4);
+    EXPECT_LT(Start(), 0);
+    ASSERT_NE(Shown_("Firmware Upload Error"), nullptr) << FirstMessage();
+    ASSERT_EQ(device_->State(), "loader waiting");
+    ASSERT_TRUE(fs::exists(w.SettingsFilePath()));
+
+    ui_.messages.clear();
+    const size_t sentBefore = device_->Received().size();
+    ASSERT_EQ(Start(), kUpdateOk) << FirstMessage();
+    EXPECT_TRUE(ui_.messages.empty()) << FirstMessage();
+    EXPECT_TRUE(ui_.questions.empty());
+    const std::string second = device_->Received().substr(sentBefore);
+    const size_t probe = second.find("]\r");
+    ASSERT_NE(probe, std::string::npos);
+    EXPECT_EQ(second.substr(probe, 5), "]\r`[|") << "taken as the application";
+    const size_t save = second.find("?I!");
+    ASSERT_NE(save, std::string::npos) << "the settings save is tried";
+    EXPECT_NE(second.find("]\rP", save), std::string::npos) << "then the loader greeted";
+    EXPECT_EQ(second.find("?B!"), std::string::npos) << "no loader start";
+    ExpectFlashHoldsTheImage();
+    ExpectCustomSettingsRestored(true);
+    EXPECT_FALSE(fs::exists(w.SettingsFilePath()));
+}
+
+INSTANTIATE_TEST_SUITE_P(HandraAndCommDeviceInRepMode, InterruptedSensorUpdateTest,
+                         ::testing::Values(InterruptedCase{"hd", {}},
+                                           InterruptedCase{"tcd", {"-rep"}}));
+
+// A loader found waiting without any earlier run's settings file: the update
+// is finished, and the restore that finds nothing to read is reported.
+TEST_F(SensorUpdateTest, LoaderWaitingWithoutASettingsFileReportsTheRestore) {
     sim::DeviceConfig config;
     config.reader.sensor.startInLoader = true;
     StartDevice("tcd", config);
-    ASSERT_EQ(device_->State(), "loader waiting");
     MainWindow& w = Show();
 
     ASSERT_EQ(Start(), kUpdateOk) << FirstMessage();
     ExpectFlashHoldsTheImage();
-    const std::string sent = device_->Received();
-    EXPECT_EQ(sent.find("get -hver"), std::string::npos) << "a TCD needs no revision check";
-    EXPECT_NE(sent.find("get -batt\r"), std::string::npos) << "but its battery is checked";
-    EXPECT_EQ(sent.find("?I!"), std::string::npos) << "no settings save";
-    EXPECT_EQ(sent.find("?B!"), std::string::npos) << "no loader start";
+    EXPECT_EQ(device_->Received().find("?B!"), std::string::npos) << "no loader start";
     EXPECT_TRUE(ui_.questions.empty());
-    // Nothing was saved, so the restore reports and the run goes on.
     ASSERT_EQ(ui_.messages.size(), 1u) << FirstMessage();
     EXPECT_EQ(ui_.messages[0].caption, "Settings Error");
     EXPECT_EQ(ui_.messages[0].text,
@@ -326,10 +387,13 @@ TEST_F(SensorUpdateTest, ReaderVersionRevisionAndBatteryAreChecked) {
               "The battery power in the Handra is too low!\n\nPlease replace the batteries "
               "before running this updater.");
 
-    // 10 % goes on, here as far as the settings of a sensor that is not there.
+    // 10 % goes on, here as far as the settings of a sensor that is not there;
+    // no loader greets in its place either.
     ui_.messages.clear();
     StartDevice("hd", handra("1.23", 'B', 10));
     EXPECT_LT(Start(), 0);
+    const std::string sent = device_->Received();
+    EXPECT_NE(sent.find("]\rP", sent.find("?I!")), std::string::npos) << "a greeting is tried";
     ASSERT_EQ(ui_.messages.size(), 1u) << FirstMessage();
     EXPECT_EQ(ui_.messages[0].caption, "Settings Error");
     EXPECT_EQ(ui_.messages[0].text,
@@ -362,6 +426,14 @@ TEST_F(SensorUpdateTest, NewerFirmwareAndAnotherSensorTypeAreAsked) {
     config.reader.sensor.settings.type = 94;
     StartDevice("hd", config);
     Show();
+    // A probe that hears nothing also counts as the application, but without
+    // the grave accent: the bridge's answer to it is swallowed.
+    ui_.onProgress = [this](int) {
+        if (ui_.labels[Label::StatusText] == "Checking Handra battery power...") {
+            device_->ScriptReplies({sim::Reply::Silent()});
+            ui_.onProgress = nullptr;
+        }
+    };
     ui_.answers = {true, false};  // load older firmware: OK; wrong sensor type: Cancel
     EXPECT_EQ(Start(), kUpdateCancelled);
     ASSERT_EQ(ui_.questions.size(), 2u);
@@ -375,7 +447,11 @@ TEST_F(SensorUpdateTest, NewerFirmwareAndAnotherSensorTypeAreAsked) {
               "updater is for a \"Skyra 61 Sensor Suite\".\n\nAre you sure you want to load the "
               "firmware for a Skyra 61 Sensor Suite?\n");
     EXPECT_TRUE(ui_.messages.empty()) << "a Cancel shows nothing more";
-    EXPECT_EQ(device_->Received().find("?B!"), std::string::npos);
+    const std::string sent = device_->Received();
+    const size_t probe = sent.find("]\r");
+    ASSERT_NE(probe, std::string::npos);
+    EXPECT_EQ(sent.substr(probe, 4), "]\r[|");
+    EXPECT_EQ(sent.find("?B!"), std::string::npos);
     EXPECT_TRUE(fs::exists(window_->SettingsFilePath())) << "saved before the questions";
 }
 

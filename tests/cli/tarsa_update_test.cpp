@@ -2,11 +2,8 @@
 // formats, the image dump and the web commands against a local server.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <array>
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -14,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "cli/program_run.h"
 #include "support/pty_pair.h"
 #include "web/web_test_support.h"
 
@@ -37,34 +35,8 @@ constexpr Variant kVariant = TARSA_DIGITAL_SENSOR_BUILD
                                  : Variant{"Talox Firmware Updater", "@01200",
                                            "/versionfinder/Talox-Firmware.html", "2.29", "2.31"};
 
-struct ProgramRun {
-    int status = -1;
-    std::string out;  // standard output and standard error together
-};
-
-// Runs tarsa-update with `args` and the environment additions `env`
-// ("NAME=value"), standard input closed.
-ProgramRun RunProgram(const std::vector<std::string>& args,
-                      const std::vector<std::string>& env = {}) {
-    std::string command;
-    for (const std::string& e : env) command += e + " ";
-    command += "'" TARSA_UPDATE_PATH "'";
-    for (const std::string& a : args) {
-        std::string quoted;
-        for (char c : a) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-        command += " '" + quoted + "'";
-    }
-    command += " </dev/null 2>&1";
-    ProgramRun run;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe) return run;
-    std::array<char, 4096> buf{};
-    size_t n;
-    while ((n = fread(buf.data(), 1, buf.size(), pipe)) > 0) run.out.append(buf.data(), n);
-    int status = pclose(pipe);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
-}
+using tarsa::clitest::ProgramRun;
+using tarsa::clitest::RunProgram;
 
 class TarsaUpdateTest : public ::testing::Test {
   protected:

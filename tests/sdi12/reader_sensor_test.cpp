@@ -221,7 +221,8 @@ TEST_F(ReaderSensorTest, LoaderSessionThroughTheReaderProgramsTheSensorFlash) {
         BSLHandOff(host, link_.port.handle, link_.port.gReadBuffer, link_.port.name, false, 10), 1);
     ASSERT_EQ(SDIWriteCharacter(sdi_, ']'), kSDIOk);
     DelayMs(200);
-    EXPECT_EQ(BSLCheck(host, link_.port.name, 9600), kBSLNoReply);  // the application runs
+    // In front of the running application the bridge answers "$".
+    EXPECT_EQ(BSLCheck(host, link_.port.name, 9600), kBSLWaitingForHost);
     ASSERT_EQ(SDIWriteCharacter(sdi_, '['), kSDIOk);
     ASSERT_EQ(SDIGetSensorSettings(sdi_), kSDIOk);
 

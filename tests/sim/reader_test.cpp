@@ -135,13 +135,45 @@ TEST(SimReader, SteeringCharactersSwitchModesSilently) {
     EXPECT_EQ(r.Ask("get -ver\r", ">"), "\rHD 1.25\r>");
     EXPECT_EQ(r.Quiet("get -v["), "");
     EXPECT_EQ(r.Sdi("?!"), "0\r\n");
-    // The loader bridge: the sensor's application does not listen there.
+    // The loader bridge: SDI-12 commands do not reach the bus from there.
     EXPECT_EQ(r.Quiet("]"), "");
-    EXPECT_EQ(r.Quiet("\r"), "");
     EXPECT_EQ(r.Quiet("|?!"), "");
     EXPECT_EQ(r.Quiet("["), "");
     EXPECT_EQ(r.Sdi("?!"), "0\r\n");
     EXPECT_EQ(r.sim->State(), "application");
+}
+
+// A carriage return on the bridge hears "$" in front of a running
+// application (and of an empty bus) as from a loader waiting for a host; only
+// the greeting tells them apart.
+TEST(SimReader, TheBridgeAnswersLikeAWaitingLoaderUntilTheGreeting) {
+    struct Case {
+        const char* what;
+        bool sensor;
+        bool inLoader;
+        const char* greeting;  // the answer to "P"
+        const char* state;     // afterwards
+    };
+    const Case cases[] = {
+        {"application", true, false, "", "application"},
+        {"no sensor", false, false, "", "application"},
+        {"loader waiting", true, true, "#", "loader"},
+    };
+    for (const Case& c : cases) {
+        DeviceConfig config = Bench::Config();
+        config.reader.sensor.present = c.sensor;
+        config.reader.sensor.startInLoader = c.inLoader;
+        Bench r(config);
+        ASSERT_TRUE(r.Ok()) << c.what;
+        // Only a running application answers on the bus.
+        EXPECT_EQ(r.Quiet("[|?!"), c.sensor && !c.inLoader ? "0\r\n" : "") << c.what;
+        EXPECT_EQ(r.Quiet("]"), "") << c.what;
+        EXPECT_EQ(r.Quiet("\r"), "$") << c.what;
+        EXPECT_EQ(r.Quiet("get -ver"), "") << c.what << ": other bytes are dropped";
+        EXPECT_EQ(r.Quiet("P"), c.greeting) << c.what;
+        EXPECT_EQ(r.Quiet("\r"), c.inLoader ? "?\r" : "$") << c.what;
+        EXPECT_EQ(r.sim->State(), c.state) << c.what;
+    }
 }
 
 TEST(SimReader, TheSensorNeedsABreakAfterIdling) {
@@ -293,17 +325,6 @@ TEST(SimSensor, WithoutALoaderItSaysSo) {
     EXPECT_EQ(r.Sdi("?!"), "0\r\n");
 }
 
-TEST(SimSensor, InterruptedUpdateLeavesTheLoaderWaiting) {
-    DeviceConfig config = Bench::Config();
-    config.reader.sensor.startInLoader = true;
-    Bench r(config);
-    ASSERT_TRUE(r.Ok());
-    EXPECT_EQ(r.Quiet("[|?!"), "");
-    EXPECT_EQ(r.Ask("]\r", "$"), "$");
-    EXPECT_EQ(r.Ask("P", "#"), "#");
-    EXPECT_EQ(r.Ask("\r", "?\r"), "?\r");
-}
-
 // "?B!", then erase, upload and vectors through the reader's loader bridge
 // with the type-93 memory map (20-bit addresses); then the new firmware runs
 // with factory settings.
@@ -366,8 +387,9 @@ TEST(SimSensor, LoaderSessionThroughTheReader) {
     EXPECT_EQ(r.Sdi("?X#!"), "0\r\n");
     EXPECT_EQ(r.Sdi("?X4!"), "0 1 0.000 1.000 0.000\r\n");
     EXPECT_EQ(r.Sdi("?X8!"), "0 93\r\n");
-    // The loader line is quiet again once the application runs.
-    EXPECT_EQ(r.Quiet("]\r"), "");
+    // Behind the bridge only the bridge answers again once the application runs.
+    EXPECT_EQ(r.Quiet("]\r"), "$");
+    EXPECT_EQ(r.Quiet("P"), "");
 }
 
 TEST(SimSensor, MissingUpperBlockStillRunsButTheCheckFindsCorruptCode) {
