@@ -2,7 +2,9 @@
 
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 
+#include "instrument/settings_file.h"
 #include "link/terrel_protocol.h"
 #include "serial/timing.h"
 
@@ -124,7 +126,10 @@ int RunStartSequence(MainWindow& w, Tarsa_protocol& tp, const std::function<int(
             w.Log()->Write(kLogOutcome, kHostTag, "Finished updating device in %d seconds",
                            static_cast<int>(seconds));
         }
-        remove(w.SettingsFilePath().c_str());
+        // The settings are back on the device; the file goes to the history,
+        // not away, in case the restore did not take everything.
+        std::string kept;
+        KeepSettingsFile(w, w.SettingsFilePath(), kept);
         ui.SetLabel(Label::LblConnect, "You may disconnect your " + N + " now.");
     }
 
@@ -141,6 +146,47 @@ int RunStartSequence(MainWindow& w, Tarsa_protocol& tp, const std::function<int(
     ui.SetBusyCursor(false);
     w.SetBusy(false);
     return result;
+}
+
+int KeepSettingsFile(MainWindow& w, const std::string& path, std::string& movedTo) {
+    std::string serial;
+    ReadInfoFileValue(path.c_str(), "sn", serial);
+    const int rc = MoveToSettingsHistory(path, w.DataFolderPath(), w.DisplayName(), serial,
+                                         time(nullptr), movedTo);
+    if (w.Log() && rc > 0) {
+        w.Log()->Write(kLogOutcome, kHostTag, "Settings history: moved %s to %s", path.c_str(),
+                       movedTo.c_str());
+    } else if (w.Log() && rc < 0) {
+        w.Log()->Write(kLogOutcome, kHostTag,
+                       "Settings history: could not move %s (error %d); it stays where it is",
+                       path.c_str(), -rc);
+    }
+    return rc;
+}
+
+int SetAsideEarlierSettingsFile(MainWindow& w, const std::string& path) {
+    const std::string& W = w.WindowCaption();
+    const std::string& N = w.DisplayName();
+    std::string movedTo;
+    const int rc = KeepSettingsFile(w, path, movedTo);
+    if (rc == 0) return kUpdateOk;
+    if (rc < 0) {
+        w.ErrorOK("The " + W + " could not move the settings file left by an earlier run\n" + path +
+                      "\ninto " + SettingsHistoryFolder(w.DataFolderPath()) + " (" +
+                      std::string(strerror(-rc)) + ").\n\nNothing was changed on your " + N +
+                      "; the file stays where it is.",
+                  "Settings Error", MessageKind::Error);
+        return kUpdateSettingsNotKept;
+    }
+    w.ErrorOK("The " + W + " found a settings file left by an earlier run:\n" + path + "\n\nYour " +
+                  N +
+                  " answers with its firmware, so that file is not needed to finish an "
+                  "update. It has been moved to\n" +
+                  movedTo + "\nbefore the settings are saved again.\n\nTo write those " +
+                  "settings back to your " + N + ", run:\ntarsa-update --restore-settings " +
+                  ShellWord(movedTo) + " --port " + ShellWord(w.SelectedPortName()),
+              "Earlier Settings File", MessageKind::Information);
+    return kUpdateOk;
 }
 
 std::string PortFailureText(int code, const std::string& P) {
@@ -293,6 +339,10 @@ int InstrumentUpdate::RunUpdate() {
                     return l;
                 }
             }
+            // The application answered, so a file left by an earlier run is
+            // not a recovery's: keep it in the history before it is replaced.
+            int kept = SetAsideEarlierSettingsFile(w_, w_.SettingsFilePath());
+            if (kept < 0) return kept;
             int s = TPSaveInfo(tp_, w_.SettingsFilePath().c_str());
             if (s < 0) {
                 if (w_.RepMode() || w_.FactoryMode()) {

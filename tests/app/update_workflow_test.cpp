@@ -3,6 +3,7 @@
 #include "app/update_workflow.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -101,6 +102,21 @@ class UpdateTest : public ::testing::Test {
             if (m.caption == caption) return &m;
         return nullptr;
     }
+    // The files in the settings history, by name.
+    std::vector<fs::path> History() const {
+        std::vector<fs::path> files;
+        if (!fs::exists(dir_ / "history")) return files;
+        for (const auto& entry : fs::directory_iterator(dir_ / "history"))
+            files.push_back(entry.path());
+        std::sort(files.begin(), files.end());
+        return files;
+    }
+    static std::string FileText(const fs::path& path) {
+        std::ifstream in(path, std::ios::binary);
+        std::stringstream ss;
+        ss << in.rdbuf();
+        return ss.str();
+    }
     void ExpectFlashHoldsTheImage() {
         std::vector<uint8_t> flash = device_->Flash();
         std::vector<ImageSection> sections;
@@ -139,6 +155,16 @@ TEST_F(UpdateTest, TaloxIsUpdatedAndKeepsEverySetting) {
     EXPECT_LT(std::fabs(std::stod(after["clock"]) - expected), 30.0);
 
     EXPECT_FALSE(fs::exists(w.SettingsFilePath())) << "the settings file goes after success";
+    const auto history = History();
+    ASSERT_EQ(history.size(), 1u) << "into the history, not away";
+    EXPECT_EQ(history[0].filename().string().rfind("Talox_TX12345_", 0), 0u) << history[0];
+    EXPECT_NE(FileText(history[0]).find("sn=\"TX12345\""), std::string::npos);
+    struct stat st {};
+    ASSERT_EQ(stat(history[0].c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_NE(LogText().find("Settings history: moved " + w.SettingsFilePath() + " to " +
+                             history[0].string()),
+              std::string::npos);
     EXPECT_NE(LogText().find("TarsaBSL Host: Finished updating device in "), std::string::npos);
     ASSERT_FALSE(ui_.progress.empty());
     EXPECT_EQ(ui_.progress.back(), 100);
@@ -169,6 +195,50 @@ TEST_F(UpdateTest, PowerLossMidUploadIsRecoveredWithTheSavedSettings) {
     ExpectFlashHoldsTheImage();
     EXPECT_EQ(Kept(device_->Settings()), before) << "restored from the settings file";
     EXPECT_FALSE(fs::exists(w.SettingsFilePath()));
+}
+
+// A run whose restore failed leaves the only copy of the settings in the
+// settings file; the next run finds the application answering and must keep
+// that file before its capture replaces it.
+TEST_F(UpdateTest, EarlierSettingsFileIsKeptBeforeTheCaptureReplacesIt) {
+    sim::DeviceConfig config;
+    config.settings = kCustomSettings;
+    config.hasLoader = false;  // each run stops after its capture
+    StartDevice("talox", config);
+    MainWindow& w = Show();
+    ASSERT_EQ(Start(), kBSLNoLoader);
+    const std::string original = FileText(w.SettingsFilePath());
+    ASSERT_NE(original.find("sn=\"TX12345\""), std::string::npos);
+    EXPECT_TRUE(History().empty());
+
+    config.settings = {};  // factory values now
+    StartDevice("talox", config);
+    w.SelectPort(device_->PortPath());
+    ui_.messages.clear();
+    ASSERT_EQ(Start(), kBSLNoLoader);
+    const auto history = History();
+    ASSERT_EQ(history.size(), 1u);
+    EXPECT_EQ(FileText(history[0]), original) << "the earlier file, unchanged";
+    EXPECT_EQ(history[0].filename().string().rfind("Talox_TX12345_", 0), 0u) << history[0];
+    EXPECT_EQ(FileText(w.SettingsFilePath()).find("TX12345"), std::string::npos)
+        << "the new capture holds the factory values";
+    const test::Shown* told = Shown_("Earlier Settings File");
+    ASSERT_NE(told, nullptr);
+    EXPECT_EQ(ui_.messages.front().caption, "Earlier Settings File") << "said before capturing";
+    EXPECT_NE(told->text.find("It has been moved to\n" + history[0].string()), std::string::npos)
+        << told->text;
+    EXPECT_NE(told->text.find("tarsa-update --restore-settings " + history[0].string() +
+                              " --port " + device_->PortPath()),
+              std::string::npos)
+        << told->text;
+
+    // A history that cannot be written stops the run before the capture.
+    fs::remove_all(dir_ / "history");
+    std::ofstream(dir_ / "history") << "a file where the folder belongs";
+    ui_.messages.clear();
+    EXPECT_EQ(Start(), kUpdateSettingsNotKept);
+    ASSERT_NE(Shown_("Settings Error"), nullptr);
+    EXPECT_TRUE(fs::exists(w.SettingsFilePath())) << "left where it was";
 }
 
 TEST_F(UpdateTest, LowBatteryStopsAndTheLimitIsTenPercent) {
