@@ -189,6 +189,43 @@ int SetAsideEarlierSettingsFile(MainWindow& w, const std::string& path) {
     return kUpdateOk;
 }
 
+int ConfirmDeviceType(MainWindow& w, const InstrumentIdentity& id) {
+    if (id.type == w.Host().image.typeCode) return kUpdateOk;
+    const std::string F = id.displayName;
+    std::string text = "The " + w.WindowCaption() + " expected to find a " + w.DisplayName() +
+                       ";\nhowever, it found a " + F + ".\n\nThis updater can not update a " + F +
+                       ".";
+    if (w.FactoryMode()) {
+        text += "\n\n[Factory Mode Override: Click OK to load FW anyway]";
+        return w.AskOkCancel(text, "Wrong Device") ? kUpdateOk : kUpdateWrongDevice;
+    }
+    w.ErrorOK(text, "Wrong Device", MessageKind::Error);
+    return kUpdateWrongDevice;
+}
+
+std::string RestoreFailureText(const MainWindow& w, int d) {
+    const std::string& W = w.WindowCaption();
+    const std::string& N = w.DisplayName();
+    if (d == kTPFileNotFound) {
+        return "The " + W + " couldn't find the settings file for your " + N +
+               ".\n\nPlease try again or contact Corvane for help.";
+    }
+    if (d == kTPFileAccessDenied || d == kTPFileBadHandle) {
+        return "The " + W + " failed to read the settings file for your " + N +
+               ".\n\nPlease try again or contact Corvane for help." +
+               "\n\nError: " + std::to_string(d);
+    }
+    if (d == kTPPartial) {
+        return "The " + W + " failed to restore some of the settings for your " + N +
+               ".\n\nPlease check the settings after this updater is finished.";
+    }
+    if (d < 0) {
+        return "The " + W + " failed to restore the settings for your " + N +
+               ".\n\nPlease try again.\n\n[Error " + std::to_string(d) + "]";
+    }
+    return {};
+}
+
 std::string PortFailureText(int code, const std::string& P) {
     if (code == -5) {
         return "Comm Port \"" + P + "\" is already in use by another application.\n" +
@@ -264,18 +301,7 @@ int InstrumentUpdate::RunUpdate() {
         SetInstrumentIdentity(host.image.typeCode, 999, &id);
     } else {
         // 4. The right device?
-        const std::string F = id.displayName;
-        if (id.type != host.image.typeCode) {
-            std::string text = "The " + W + " expected to find a " + N + ";\nhowever, it found a " +
-                               F + ".\n\nThis updater can not update a " + F + ".";
-            if (w_.FactoryMode()) {
-                text += "\n\n[Factory Mode Override: Click OK to load FW anyway]";
-                if (!w_.AskOkCancel(text, "Wrong Device")) return kUpdateWrongDevice;
-            } else {
-                w_.ErrorOK(text, "Wrong Device", MessageKind::Error);
-                return kUpdateWrongDevice;
-            }
-        }
+        if (ConfirmDeviceType(w_, id) < 0) return kUpdateWrongDevice;
         // 5. Firmware that can be updated at all.
         if (!id.supported) {
             w_.ErrorOK("The firmware in the connected " + N +
@@ -435,21 +461,7 @@ int InstrumentUpdate::RunUpdate() {
         int d =
             TPRestoreInfo(tp_, w_.SettingsFilePath().c_str(),
                           w_.ReplaceSerial() && !newSerial.empty() ? newSerial.c_str() : nullptr);
-        std::string text;
-        if (d == kTPFileNotFound) {
-            text = "The " + W + " couldn't find the settings file for your " + N +
-                   ".\n\nPlease try again or contact Corvane for help.";
-        } else if (d == kTPFileAccessDenied || d == kTPFileBadHandle) {
-            text = "The " + W + " failed to read the settings file for your " + N +
-                   ".\n\nPlease try again or contact Corvane for help." +
-                   "\n\nError: " + std::to_string(d);
-        } else if (d == kTPPartial) {
-            text = "The " + W + " failed to restore some of the settings for your " + N +
-                   ".\n\nPlease check the settings after this updater is finished.";
-        } else if (d < 0) {
-            text = "The " + W + " failed to restore the settings for your " + N +
-                   ".\n\nPlease try again.\n\n[Error " + std::to_string(d) + "]";
-        }
+        const std::string text = RestoreFailureText(w_, d);
         if (!text.empty()) w_.ErrorOK(text, "Settings Error", MessageKind::Error);
     }
 

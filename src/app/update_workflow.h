@@ -49,6 +49,15 @@ int KeepSettingsFile(MainWindow& window, const std::string& path, std::string& m
 // not be moved, in which case the capture must not run.
 int SetAsideEarlierSettingsFile(MainWindow& window, const std::string& path);
 
+// The type check: the connected `identity` must be of the type the loader
+// host's image is for. Otherwise the "Wrong Device" message is shown (asked,
+// in factory mode, whether to go on). Returns 1 or kUpdateWrongDevice.
+int ConfirmDeviceType(MainWindow& window, const InstrumentIdentity& identity);
+
+// The "Settings Error" text for a TPRestoreInfo result `d`; empty when d
+// is not negative.
+std::string RestoreFailureText(const MainWindow& window, int d);
+
 // The connection failure texts for a port that is in use (-5) or missing
 // (-2), shared by both workflows; empty for other codes.
 std::string PortFailureText(int code, const std::string& friendlyName);

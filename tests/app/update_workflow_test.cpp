@@ -2,6 +2,8 @@
 // user interface, the real protocol layers, and a simulated Talox on a pty.
 #include "app/update_workflow.h"
 
+#include "app/settings_transfer.h"
+
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -239,6 +241,98 @@ TEST_F(UpdateTest, EarlierSettingsFileIsKeptBeforeTheCaptureReplacesIt) {
     EXPECT_EQ(Start(), kUpdateSettingsNotKept);
     ASSERT_NE(Shown_("Settings Error"), nullptr);
     EXPECT_TRUE(fs::exists(w.SettingsFilePath())) << "left where it was";
+}
+
+// The settings alone: a history file written back to a device whose
+// firmware reset them, and a backup that keeps what it replaces.
+TEST_F(UpdateTest, RestoreSettingsWritesAHistoryFileBackWithoutAnUpdate) {
+    sim::DeviceConfig config;
+    config.settings = kCustomSettings;
+    config.hasLoader = false;
+    StartDevice("talox", config);
+    const auto before = Kept(device_->Settings());
+    MainWindow& w = Show();
+    ASSERT_EQ(Start(), kBSLNoLoader);  // the capture is in the settings file
+    config.settings = {};
+    StartDevice("talox", config);  // the same device after its firmware was reset
+    w.SelectPort(device_->PortPath());
+    ASSERT_EQ(Start(), kBSLNoLoader);
+    ASSERT_EQ(History().size(), 1u);
+    const std::string kept = History()[0].string();
+    ASSERT_NE(Kept(device_->Settings()), before);
+
+    ui_.messages.clear();
+    ASSERT_EQ(RestoreSettingsFromFile(w, kept), kTransferOk)
+        << (ui_.messages.empty() ? "" : ui_.messages.back().text);
+    EXPECT_TRUE(ui_.messages.empty());
+    EXPECT_EQ(Kept(device_->Settings()), before);
+    EXPECT_EQ(device_->BlocksWritten(), 0) << "the firmware is not touched";
+    EXPECT_EQ(ui_.labels[Label::StatusText],
+              "Restored the settings of your Talox from " + kept + ".");
+    EXPECT_FALSE(w.Busy());
+
+    // Files that are not for this device are refused and change nothing.
+    const fs::path h8 = dir_ / "h8.txt";
+    std::ofstream(h8, std::ios::binary)
+        << "***** Auto-Generated Settings File -- DO NOT EDIT *****\r\n\r\n"
+           "type=\"H8\"\r\nsn=\"H8-1\"\r\n";
+    const fs::path notes = dir_ / "notes.txt";
+    std::ofstream(notes) << "sn=\"X\"\n";
+    const std::string tail = "\n\nNothing was changed on your Talox.";
+    struct Refusal {
+        fs::path file;
+        int result;
+        std::string text;
+    };
+    const Refusal refusals[] = {
+        {h8, kTransferWrongFile,
+         "The settings file\n" + h8.string() + "\nwas saved from a Hygra 8, not from a Talox." +
+             tail},
+        {notes, kTransferWrongFile,
+         "The file\n" + notes.string() + "\nis not a settings file." + tail},
+        {dir_ / "missing.txt", kTPFileNotFound,
+         "The Talox Firmware Updater couldn't find the settings file for your Talox.\n\nPlease "
+         "try again or contact Corvane for help.\n\n" +
+             (dir_ / "missing.txt").string()},
+    };
+    const int commands = device_->CommandCount();
+    for (const Refusal& r : refusals) {
+        ui_.messages.clear();
+        EXPECT_EQ(RestoreSettingsFromFile(w, r.file.string()), r.result) << r.file;
+        ASSERT_EQ(ui_.messages.size(), 1u) << r.file;
+        EXPECT_EQ(ui_.messages[0].text, r.text);
+    }
+    EXPECT_EQ(Kept(device_->Settings()), before);
+    EXPECT_LE(device_->CommandCount() - commands, 2) << "identified, never written to";
+}
+
+TEST_F(UpdateTest, BackupSettingsKeepsWhatItReplacesAndNeverAForeignFile) {
+    sim::DeviceConfig config;
+    config.settings = kCustomSettings;
+    StartDevice("talox", config);
+    MainWindow& w = Show();
+    const fs::path backup = dir_ / "lake4.txt";
+    ASSERT_EQ(BackupSettingsToFile(w, backup.string()), kTransferOk)
+        << (ui_.messages.empty() ? "" : ui_.messages.back().text);
+    const std::string first = FileText(backup);
+    EXPECT_NE(first.find("name=\"LAKE4\"\r\n"), std::string::npos);
+    EXPECT_TRUE(ui_.messages.empty());
+    EXPECT_EQ(device_->BlocksWritten(), 0);
+
+    ASSERT_EQ(BackupSettingsToFile(w, backup.string()), kTransferOk);
+    ASSERT_EQ(History().size(), 1u);
+    EXPECT_EQ(FileText(History()[0]), first);
+    ASSERT_NE(Shown_("Earlier Settings File"), nullptr);
+    EXPECT_NE(Shown_("Earlier Settings File")->text.find(History()[0].string()), std::string::npos);
+
+    const fs::path notes = dir_ / "notes.txt";
+    std::ofstream(notes) << "not settings";
+    ui_.messages.clear();
+    EXPECT_EQ(BackupSettingsToFile(w, notes.string()), kTransferWrongFile);
+    EXPECT_EQ(FileText(notes), "not settings");
+    ASSERT_EQ(ui_.messages.size(), 1u);
+    EXPECT_EQ(ui_.messages[0].caption, "Wrong Settings File");
+    EXPECT_EQ(History().size(), 1u);
 }
 
 TEST_F(UpdateTest, LowBatteryStopsAndTheLimitIsTenPercent) {
