@@ -96,9 +96,14 @@ int RunStartSequence(MainWindow& w, Tarsa_protocol& tp, const std::function<int(
     ui.SetLabel(Label::LblConnect, "Do NOT disconnect " + N + " until finished.");
     w.RebuildSettingsFilePath();
 
+    // Nothing of an earlier run may be restored by this one: a capture that
+    // fails leaves no mask or records that the restore would write back.
     tp.loggerSettings = LoggerSettings{};
     tp.instrumentSettings = InstrumentSettings{};
+    FreeRecords(tp.users);
+    FreeRecords(tp.equations);
     tp.captured = 0;
+    tp.savedFlags = 0;
     w.Identity() = InstrumentIdentity{};
 
     ui.SetLabel(Label::StatusText, "Connecting to " + N + "...");

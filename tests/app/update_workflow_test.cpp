@@ -335,6 +335,36 @@ TEST_F(UpdateTest, BackupSettingsKeepsWhatItReplacesAndNeverAForeignFile) {
     EXPECT_EQ(History().size(), 1u);
 }
 
+// A Talox capture that fails after its first commands keeps the captured
+// mark; the restore mask must then be empty, not the last run's.
+TEST_F(UpdateTest, ARunStartsWithNothingCapturedByTheLastOne) {
+    StartDevice("talox");
+    MainWindow& w = Show();
+    Tarsa_protocol& tp = w.Protocol();
+    tp.savedFlags = 0x7FFEFFF;
+    tp.captured = 1;
+    ASSERT_EQ(AllocateRecords(tp.users, 2), kRecordsAllocated);
+    SetText(tp.loggerSettings.site, "from the last run");
+    uint32_t flags = 1;
+    int captured = 1;
+    int32_t users = 1;
+    std::string site = "?";
+    RunStartSequence(
+        w, tp,
+        [&] {
+            flags = tp.savedFlags;
+            captured = tp.captured;
+            users = tp.users.count;
+            site = tp.loggerSettings.site;
+            return -1;
+        },
+        [] {});
+    EXPECT_EQ(flags, 0u);
+    EXPECT_EQ(captured, 0);
+    EXPECT_EQ(users, 0);
+    EXPECT_EQ(site, "");
+}
+
 TEST_F(UpdateTest, LowBatteryStopsAndTheLimitIsTenPercent) {
     sim::DeviceConfig config;
     config.settings = {{"batt", "9"}};
