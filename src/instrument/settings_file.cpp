@@ -16,8 +16,13 @@
 //
 // Three record kinds follow the object's type: data loggers (the logger
 // settings record), the digital sensor (the SDI-12 object) and every other
-// instrument (InstrumentSettings and the two record sets). Texts are written
-// as they are; a text holding a double quote is cut at it when read back.
+// instrument (InstrumentSettings and the two record sets).
+//
+// Texts come from the device and may hold anything: a double quote, a
+// backslash, a line feed or a carriage return in a value is written as \",
+// \\, \n or \r, so no value can end its line early or add a line of its
+// own, and every value reads back as it was written. A backslash before any
+// other character is read as itself.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -35,6 +40,8 @@
 #include <string>
 #include <vector>
 
+#include "instrument/settings_file.h"
+
 #include "instrument/protocol_internal.h"
 #include "log/tarsa_log.h"
 
@@ -47,8 +54,11 @@ namespace {
 constexpr const char* kHeader = "***** Auto-Generated Settings File -- DO NOT EDIT *****\r\n\r\n";
 // A settings file holds at most a few hundred short lines; anything larger
 // is not one.
-constexpr size_t kMaxFileSize = 1 << 20;
-constexpr int kMaxFileRecords = 100;
+// (Two full sets of kMaxRecords records, every character escaped, stay
+// below it.)
+constexpr size_t kMaxFileSize = 4 << 20;
+// A logger's site name holds this many characters.
+constexpr size_t kSiteChars = 25;
 constexpr size_t kNumbersTextMax = 63;
 
 // ---- Writing -----------------------------------------------------------
@@ -56,7 +66,24 @@ constexpr size_t kNumbersTextMax = 63;
 void Line(std::string& out, const char* key, std::string_view value) {
     out += key;
     out += "=\"";
-    out += value;
+    for (char c : value) {
+        switch (c) {
+            case '"':
+                out += "\\\"";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            default:
+                out += c;
+        }
+    }
     out += "\"\r\n";
 }
 
@@ -156,12 +183,15 @@ void WriteInstrumentLines(const Tarsa_protocol& tp, std::string& out) {
     TextLine(out, "tadj", s.tadj);
     NumberLine(out, "tau", s.tau);
     TextLine(out, "hadj", s.hadj);
-    // Captured by the Sorbel and lost in a recovery without these lines.
-    TextLine(out, "wtoffset", s.wtoffset);
-    TextLine(out, "p1offset", s.p1offset);
-    TextLine(out, "auto", s.auto_);
-    TextLine(out, "wtfactory", s.wtfactory);
-    TextLine(out, "sys", s.sys);
+    // Captured by the Sorbel alone, and lost in its recovery without these
+    // lines; every other type's file keeps the fixed layout.
+    if (tp.type == kTypeSorbel) {
+        TextLine(out, "wtoffset", s.wtoffset);
+        TextLine(out, "p1offset", s.p1offset);
+        TextLine(out, "auto", s.auto_);
+        TextLine(out, "wtfactory", s.wtfactory);
+        TextLine(out, "sys", s.sys);
+    }
     char key[16];
     if (tp.type == kTypeHandra) {
         for (size_t i = 0; i < kSlotCount && s.slots[i][0] != '\0'; ++i) {
@@ -235,6 +265,27 @@ int ReplaceFile(const std::string& path, const std::string& content, const char*
 
 // ---- Reading -------------------------------------------------------------
 
+// The value that starts at `at` (just after a key): `="`, then the
+// characters up to the closing quote, which must come before the line
+// ends; an escaped character is skipped over. The value is returned as
+// written (escapes included).
+std::optional<std::string_view> ValueAt(std::string_view text, size_t at) {
+    if (at > text.size()) return std::nullopt;
+    std::string_view rest = text.substr(at);
+    if (rest.size() < 2 || rest[0] != '=' || rest[1] != '"') return std::nullopt;
+    rest.remove_prefix(2);
+    for (size_t i = 0; i < rest.size(); ++i) {
+        const char c = rest[i];
+        if (c == '"') return rest.substr(0, i);
+        if (c == '\r' || c == '\n' || c == '\0') return std::nullopt;
+        if (c == '\\' && i + 1 < rest.size() && rest[i + 1] != '\r' && rest[i + 1] != '\n' &&
+            rest[i + 1] != '\0') {
+            ++i;
+        }
+    }
+    return std::nullopt;
+}
+
 // The value of `key`: the key must start a line and be followed by `="`;
 // the value runs to the closing quote, which must come before the line ends.
 std::optional<std::string_view> FindValue(std::string_view text, std::string_view key) {
@@ -244,22 +295,36 @@ std::optional<std::string_view> FindValue(std::string_view text, std::string_vie
         if (at == std::string_view::npos) return std::nullopt;
         from = at + 1;
         if (at != 0 && text[at - 1] != '\n') continue;
-        std::string_view rest = text.substr(at + key.size());
-        if (rest.size() < 2 || rest[0] != '=' || rest[1] != '"') continue;
-        rest.remove_prefix(2);
-        const size_t end = rest.find_first_of(std::string_view("\"\r\n\0", 4));
-        if (end == std::string_view::npos || rest[end] != '"') return std::nullopt;
-        return rest.substr(0, end);
+        if (auto value = ValueAt(text, at + key.size())) return value;
     }
     return std::nullopt;
 }
 
+// A value as written, with its escapes undone.
+std::string Unescape(std::string_view raw) {
+    std::string out;
+    out.reserve(raw.size());
+    for (size_t i = 0; i < raw.size(); ++i) {
+        char c = raw[i];
+        if (c == '\\' && i + 1 < raw.size()) {
+            const char next = raw[i + 1];
+            if (next == '"' || next == '\\' || next == 'n' || next == 'r') {
+                c = next == 'n' ? '\n' : next == 'r' ? '\r' : next;
+                ++i;
+            }
+        }
+        out += c;
+    }
+    return out;
+}
+
 // True when the key holds a non-empty value; copies it cut to the field.
 bool GetFileString(std::string_view text, const char* key, std::span<char> field) {
-    const auto value = FindValue(text, key);
-    if (!value || value->empty() || field.empty()) return false;
-    const size_t n = std::min(value->size(), field.size() - 1);
-    memcpy(field.data(), value->data(), n);
+    const auto raw = FindValue(text, key);
+    if (!raw || raw->empty() || field.empty()) return false;
+    const std::string value = Unescape(*raw);
+    const size_t n = std::min(value.size(), field.size() - 1);
+    memcpy(field.data(), value.data(), n);
     field[n] = '\0';
     return true;
 }
@@ -406,7 +471,7 @@ int ReadLoggerInfo(Tarsa_protocol& tp, std::string_view text) {
                 s.trait |= kTraitValid | kTraitRadio;
             }
         }
-        flag(GetFileString(text, "site", s.site), kSetSite);
+        flag(GetFileString(text, "site", std::span<char>(s.site, kSiteChars + 1)), kSetSite);
         flag(GetFileDouble(text, "lat", s.latitude), kSetLatitude);
         flag(GetFileDouble(text, "lon", s.longitude), kSetLongitude);
         flag(GetFileLong(text, "timezone", s.timeZone), kSetTimeZone);
@@ -690,8 +755,9 @@ int ErrnoResult(int error) {
     }
 }
 
-// Reads the whole regular file at `path` into `out`. Returns 1 or an error.
-int ReadWholeFile(const Tarsa_protocol& tp, const char* path, std::string& out) {
+// Reads the whole regular file at `path` into `out`. Returns 1 or an error;
+// `tp` (or null) receives the log line of a file that is not one.
+int ReadWholeFile(const Tarsa_protocol* tp, const char* path, std::string& out) {
     // Non-blocking so that a FIFO in the file's place cannot hang the open.
     const int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return ErrnoResult(errno);
@@ -703,7 +769,7 @@ int ReadWholeFile(const Tarsa_protocol& tp, const char* path, std::string& out) 
     }
     if (!S_ISREG(st.st_mode) || static_cast<uint64_t>(st.st_size) > kMaxFileSize) {
         close(fd);
-        Log(tp, kLogOutcome, "ReadInfoFile found no settings file at %s", path);
+        if (tp) Log(*tp, kLogOutcome, "ReadInfoFile found no settings file at %s", path);
         return kTPBadAnswer;
     }
     out.assign(static_cast<size_t>(st.st_size), '\0');
@@ -753,7 +819,7 @@ int WriteInfoFile(Tarsa_protocol& tp, const char* path) {
 int ReadInfoFile(Tarsa_protocol& tp, const char* path) {
     if (!path || path[0] == '\0') return kTPMissingArgument;
     std::string text;
-    const int rc = ReadWholeFile(tp, path, text);
+    const int rc = ReadWholeFile(&tp, path, text);
     if (rc < 0) return rc;
     if (tp.type <= kTypeTalo || tp.type == kTypeLumet || tp.type > kLastInstrumentType) {
         return kTPNotApplicable;
@@ -761,6 +827,44 @@ int ReadInfoFile(Tarsa_protocol& tp, const char* path) {
     if (IsDataLoggerType(tp.type)) return ReadLoggerInfo(tp, text);
     if (tp.type == kTypeDigitalSensor) return ReadSensorInfo(tp, text);
     return ReadInstrumentInfo(tp, text);
+}
+
+const char* SettingsFileTypeWord(int type) {
+    switch (type) {
+        case kTypeTalob:
+            return "Talob";
+        case kTypeTalox:
+            return "Talox";
+        case kTypeBrisen:
+            return "Brisen";
+        case kTypeKel7:
+            return "kel7";
+        case kTypeOxbel:
+            return "Oxbel";
+        case kTypeDigitalSensor:
+            return "Digital Sensor";
+        default:
+            return InstrumentMatchWord(type);
+    }
+}
+
+int SettingsFileTypeOf(const std::string& word) {
+    for (int type = kTypeTalo; type <= kLastInstrumentType; ++type) {
+        if (word == SettingsFileTypeWord(type)) return type;
+    }
+    return kTypeUnknown;
+}
+
+int ReadInfoFileValue(const char* path, const char* key, std::string& value) {
+    if (!path || path[0] == '\0' || !key) return kTPMissingArgument;
+    std::string text;
+    const int rc = ReadWholeFile(nullptr, path, text);
+    if (rc < 0) return rc;
+    if (text.rfind(kHeader, 0) != 0) return kTPBadAnswer;
+    const auto found = FindValue(text, key);
+    if (!found) return kTPBadAnswer;
+    value = Unescape(*found);
+    return kTPOk;
 }
 
 int GetRecords_File(Tarsa_protocol& tp, RecordSet& set, int kind, std::string_view fileText) {
@@ -771,13 +875,36 @@ int GetRecords_File(Tarsa_protocol& tp, RecordSet& set, int kind, std::string_vi
     }
     if (set.records) Log(tp, kLogProgress, "GetRecords_File found a non-null \"%s\" set", word);
     FreeRecords(set);
-    char key[16];
-    int count = 0;
-    while (count < kMaxFileRecords) {
-        snprintf(key, sizeof key, "%s%02d", word, count);
-        if (!FindValue(fileText, key)) break;
-        ++count;
+    // One pass over the lines finds each numbered key's first line ("user05",
+    // "user123"; written as "%s%02d"), instead of a search of the whole file
+    // for every one of up to kMaxRecords keys.
+    const std::string_view prefix(word);
+    std::vector<std::string_view> values(kMaxRecords);
+    std::vector<bool> present(kMaxRecords, false);
+    for (size_t line = 0; line < fileText.size();) {
+        const size_t end = std::min(fileText.find('\n', line), fileText.size());
+        if (fileText.substr(line, prefix.size()) == prefix) {
+            size_t digits = line + prefix.size();
+            int index = 0;
+            size_t n = 0;
+            while (digits + n < end && n < 4 && fileText[digits + n] >= '0' &&
+                   fileText[digits + n] <= '9') {
+                index = index * 10 + (fileText[digits + n] - '0');
+                ++n;
+            }
+            // Only the writer's own spelling of the number is its key.
+            const bool canonical = n >= 2 && (n == 2 || fileText[digits] != '0');
+            if (canonical && index < kMaxRecords && !present[static_cast<size_t>(index)]) {
+                if (auto value = ValueAt(fileText, digits + n)) {
+                    values[static_cast<size_t>(index)] = *value;
+                    present[static_cast<size_t>(index)] = true;
+                }
+            }
+        }
+        line = end + 1;
     }
+    int count = 0;
+    while (count < kMaxRecords && present[static_cast<size_t>(count)]) ++count;
     if (count == 0) {
         Log(tp, kLogProgress, "GetRecords_File found no \"%s\" records in instrument", word);
         return kTPNothing;
@@ -788,8 +915,9 @@ int GetRecords_File(Tarsa_protocol& tp, RecordSet& set, int kind, std::string_vi
     }
     int read = 0;
     for (; read < count; ++read) {
-        snprintf(key, sizeof key, "%s%02d", word, read);
-        if (!GetFileString(fileText, key, set.records[read].text)) break;
+        const std::string text = Unescape(values[static_cast<size_t>(read)]);
+        if (text.empty()) break;
+        SetText(set.records[read].text, text);
         Log(tp, kLogProgress, "GetRecords_File found \"%s\" %d as \"%s\"", word, read,
             set.records[read].text);
     }

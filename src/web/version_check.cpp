@@ -85,7 +85,9 @@ VersionDocument ParseVersionDocument(const std::string& reply) {
     }
     doc.address = TrimRight(reply.substr(at, kMaxDownloadAddressChars));
     const std::string versionText = TrimRight(reply.substr(0, at == 0 ? 0 : at - 1));
-    if (HasControlCharacter(doc.address)) {
+    // The address goes to the web browser: only a web address is opened.
+    if (HasControlCharacter(doc.address) ||
+        (doc.address.rfind("http://", 0) != 0 && doc.address.rfind("https://", 0) != 0)) {
         doc.status = kVersionParseError;
         return doc;
     }

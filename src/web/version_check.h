@@ -4,8 +4,9 @@
 // open the address in the web browser.
 //
 // The version document is outside input: it is read up to 64 KB, and an
-// address with control characters in it, or a version that is not a finite
-// number in range, counts as unreadable. Nothing is stored between checks.
+// address that does not start with "http://" or "https://" or holds control
+// characters, or a version that is not a finite number in range, counts as
+// unreadable. Nothing is stored between checks.
 #pragma once
 
 #include <optional>

@@ -17,13 +17,14 @@ struct ProgramRun {
     std::string out;  // standard output and standard error together
 };
 
-// Runs tarsa-update with `args` and the environment additions `env`
-// ("NAME=value").
+// Runs tarsa-update (or the copy `program`) with `args` and the environment
+// additions `env` ("NAME=value").
 inline ProgramRun RunProgram(const std::vector<std::string>& args,
-                             const std::vector<std::string>& env = {}) {
+                             const std::vector<std::string>& env = {},
+                             const std::string& program = TARSA_UPDATE_PATH) {
     std::string command;
     for (const std::string& e : env) command += e + " ";
-    command += "'" TARSA_UPDATE_PATH "'";
+    command += "'" + program + "'";
     for (const std::string& a : args) {
         std::string quoted;
         for (char c : a) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -12,12 +13,14 @@
 #include <vector>
 
 #include "cli/program_run.h"
+#include "sim/simulator.h"
 #include "support/pty_pair.h"
 #include "web/web_test_support.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+namespace sim = tarsa::sim;
 
 // What the program prints follows the variant it was built as: the
 // instrument updater for the Talox, or the digital-sensor updater whose
@@ -66,6 +69,9 @@ TEST_F(TarsaUpdateTest, UsageErrorsExitTwo) {
         {"--list-ports", "--simulate"},
         {"--send-feedback", "--email", "a@b.example"},
         {"--send-feedback", "--name", "A", "--kind", "rant"},
+        {"--restore-settings", "s.txt"},
+        {"--backup-settings", "s.txt", "--list-ports"},
+        {"--port", "ttyUSB0", "--check-version"},
     };
     for (const auto& args : bad) {
         ProgramRun run = RunProgram(args, env_);
@@ -79,7 +85,42 @@ TEST_F(TarsaUpdateTest, UsageErrorsExitTwo) {
 TEST_F(TarsaUpdateTest, HelpAndVersionExitZero) {
     ProgramRun help = RunProgram({"--help"});
     EXPECT_EQ(help.status, 0);
-    EXPECT_NE(help.out.find("--list-ports"), std::string::npos);
+    // Every option the program takes is listed.
+    for (const char* option : {"--list-ports",
+                               "--port",
+                               "--yes",
+                               "--data-dir",
+                               "--rep",
+                               "--factory",
+                               "--firmware",
+                               "--keep-data",
+                               "--new-serial",
+                               "--verbose",
+                               "--restore-settings",
+                               "--backup-settings",
+                               "--dump-image",
+                               "--simulate",
+                               "--simulate-baud",
+                               "--check-version",
+                               "--send-feedback",
+                               "--name",
+                               "--email",
+                               "--company",
+                               "--phone",
+                               "--email-to",
+                               "--kind",
+                               "--message",
+                               "--attach",
+                               "--help",
+                               "--version"}) {
+        bool listed = false;
+        for (size_t at = help.out.find(option); at != std::string::npos && !listed;
+             at = help.out.find(option, at + 1)) {
+            const char after = help.out[at + strlen(option)];
+            listed = after == ' ' || after == '\n' || after == ']';
+        }
+        EXPECT_TRUE(listed) << option;
+    }
     ProgramRun version = RunProgram({"--version"});
     EXPECT_EQ(version.status, 0);
     EXPECT_EQ(version.out.rfind("tarsa-update ", 0), 0u);
@@ -140,6 +181,39 @@ TEST_F(TarsaUpdateTest, SimulateUpdatesTheVariantsSimulatedDevice) {
     EXPECT_TRUE(fs::exists(dir_ / "sim" / (std::string(kVariant.caption) + ".errors.txt")));
 }
 
+TEST_F(TarsaUpdateTest, SettingsAreBackedUpAndWrittenBackWithoutAnUpdate) {
+    if (TARSA_DIGITAL_SENSOR_BUILD) GTEST_SKIP() << "the instrument updater's commands";
+    sim::DeviceConfig config;
+    config.settings = {{"i", "LAKE4"}, {"sn", "TX777"}, {"site", "North field"}};
+    auto original = sim::Simulator::Start("talox", config);
+    ASSERT_NE(original, nullptr);
+    const std::string file = (dir_ / "lake4.txt").string();
+    const std::string data = (dir_ / "d").string();
+    ProgramRun run = RunProgram(
+        {"--backup-settings", file, "--port", original->PortPath(), "--data-dir", data}, env_);
+    ASSERT_EQ(run.status, 0) << run.out;
+    EXPECT_NE(run.out.find("Saved the settings of your Talox to " + file + "."), std::string::npos)
+        << run.out;
+
+    auto reset = sim::Simulator::Start("talox");  // factory settings
+    ASSERT_NE(reset, nullptr);
+    run = RunProgram({"--restore-settings", file, "--port", reset->PortPath(), "--data-dir", data},
+                     env_);
+    EXPECT_EQ(run.status, 0) << run.out;
+    for (const char* word : {"i", "sn", "site"})
+        EXPECT_EQ(reset->Settings()[word], config.settings[word]) << word;
+    EXPECT_EQ(reset->BlocksWritten(), 0);
+
+    auto talob = sim::Simulator::Start("talob");
+    ASSERT_NE(talob, nullptr);
+    run = RunProgram({"--restore-settings", file, "--port", talob->PortPath(), "--data-dir", data,
+                      "--factory", "--yes"},
+                     env_);
+    EXPECT_EQ(run.status, 1) << run.out;
+    EXPECT_NE(run.out.find("Wrong Settings File"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("was saved from a Talox, not from a Talob."), std::string::npos);
+}
+
 TEST_F(TarsaUpdateTest, PortTheUserMayNotOpenNamesTheDialoutFix) {
     if (geteuid() != 0 || access("/usr/bin/setpriv", X_OK) != 0) {
         GTEST_SKIP() << "needs root and setpriv to run as an unprivileged user";
@@ -151,10 +225,21 @@ TEST_F(TarsaUpdateTest, PortTheUserMayNotOpenNamesTheDialoutFix) {
     fs::create_directories(data);
     fs::permissions(dir_, fs::perms::all);
     fs::permissions(data, fs::perms::all);
+    // The unprivileged user runs a copy in the test's own folder: the build
+    // folder may lie where that user cannot enter (a clone under /root).
+    const fs::path program = dir_ / "tarsa-update";
+    fs::copy_file(TARSA_UPDATE_PATH, program);
+    fs::permissions(program, fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                 fs::perms::others_read | fs::perms::others_exec);
+    const std::string asNobody = "setpriv --reuid=65534 --regid=65534 --clear-groups";
+    if (system((asNobody + " test -x '" + program.string() + "'").c_str()) != 0) {
+        GTEST_SKIP() << "the unprivileged user cannot reach " << program
+                     << " (a temporary folder inside a private one?)";
+    }
     auto env = env_;
-    env.push_back("setpriv --reuid=65534 --regid=65534 --clear-groups env HOME='" + data.string() +
-                  "'");
-    ProgramRun run = RunProgram({"--port", pty.SlavePath(), "--data-dir", data.string()}, env);
+    env.push_back(asNobody + " env HOME='" + data.string() + "'");
+    ProgramRun run =
+        RunProgram({"--port", pty.SlavePath(), "--data-dir", data.string()}, env, program.string());
     EXPECT_EQ(run.status, 1) << run.out;
     EXPECT_NE(run.out.find("permission denied on " + pty.SlavePath()), std::string::npos)
         << run.out;

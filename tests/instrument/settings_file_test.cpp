@@ -47,6 +47,8 @@ void FillInstrument(Tarsa_protocol& tp, int type) {
     SetText(tp.equations.records[1].text, "E1_x 3");
 }
 
+void FillLogger(LoggerSettings& s);
+
 TEST_F(SettingsFile, InstrumentFileHasTheFixedLayout) {
     FillInstrument(*tp_, kTypeHygra8);
     ASSERT_EQ(WriteInfoFile(*tp_, Path().c_str()), 1);
@@ -56,15 +58,72 @@ TEST_F(SettingsFile, InstrumentFileHasTheFixedLayout) {
         "type=\"H8\"\r\nname=\"sn01\"\r\nsn=\"H8-000123\"\r\nlang=\"2\"\r\n"
         "TarsaBuild=\"\"\r\ncontr=\"-7\"\r\nconfig=\"1000\"\r\n"
         "fvals=\"1 2 3\"\r\nuvals=\"u v\"\r\nunits=\"0\"\r\nadc=\"\"\r\n"
-        "adccal=\"adc=\"99\"\"\r\ncalprefs=\"\"\r\nPCUnits=\"\"\r\n"
+        "adccal=\"adc=\\\"99\\\"\"\r\ncalprefs=\"\"\r\nPCUnits=\"\"\r\n"
         "sample=\"\"\r\nusage=\"\"\r\nadc15=\"\"\r\nadc30=\"\"\r\n"
         "location=\"\"\r\nchai=\"\"\r\nextCal=\"\"\r\n"
         "tadj=\"0.5 0.25\"\r\ntau=\"30\"\r\nhadj=\"h=1\"\r\n"
-        "wtoffset=\"\"\r\np1offset=\"\"\r\nauto=\"\"\r\n"
-        "wtfactory=\"\"\r\nsys=\"\"\r\n"
         "user00=\"dXNlcjA=\"\r\nuser01=\"dXNlcjE=\"\r\n"
         "eqn00=\"E0 1.5 2.5\"\r\neqn01=\"E1_x 3\"\r\n";
     EXPECT_EQ(text, expected);
+
+    // The Sorbel's capture holds five settings more, written after hadj.
+    FillInstrument(*tp_, kTypeSorbel);
+    SetText(tp_->instrumentSettings.wtfactory, "1.234");
+    ASSERT_EQ(WriteInfoFile(*tp_, Path().c_str()), 1);
+    EXPECT_NE(ReadAll(Path()).find("hadj=\"h=1\"\r\nwtoffset=\"\"\r\np1offset=\"\"\r\n"
+                                   "auto=\"\"\r\nwtfactory=\"1.234\"\r\nsys=\"\"\r\nuser00"),
+              std::string::npos);
+}
+
+// A value from the device holding quotes, backslashes or line ends cannot
+// end its line early or add a line: it reads back as it was.
+TEST_F(SettingsFile, ValuesThatLookLikeLinesReadBackAsTheyWere) {
+    FillInstrument(*tp_, kTypeHygra8);
+    const char* config = "7\"\r\nsn=\"INJECTED";
+    const char* tadj = "a\\\"b\nc\\";
+    const char* user = "u\"\r\nuser02=\"extra";
+    SetText(tp_->instrumentSettings.name, "a\nsn=\"X");  // a line before the real sn
+    SetText(tp_->instrumentSettings.config, config);
+    SetText(tp_->instrumentSettings.tadj, tadj);
+    SetText(tp_->users.records[1].text, user);
+    ASSERT_EQ(WriteInfoFile(*tp_, Path().c_str()), 1);
+    const std::string text = ReadAll(Path());
+    size_t lines = 0;
+    for (char c : text) lines += c == '\n';
+    EXPECT_EQ(lines, 2u + 24 + 2 + 2) << "header, the fixed lines, two users, two equations";
+    auto fresh = Fresh(kTypeHygra8);
+    ASSERT_EQ(ReadInfoFile(*fresh, Path().c_str()), 1);
+    EXPECT_STREQ(fresh->instrumentSettings.sn, "H8-000123");
+    EXPECT_STREQ(fresh->instrumentSettings.config, config);
+    EXPECT_STREQ(fresh->instrumentSettings.tadj, tadj);
+    ASSERT_EQ(fresh->users.count, 2);
+    EXPECT_STREQ(fresh->users.records[1].text, user);
+
+    tp_->type = kTypeTalox;
+    FillLogger(tp_->loggerSettings);
+    SetText(tp_->loggerSettings.site, "North \"field\"\n");
+    ASSERT_EQ(WriteInfoFile(*tp_, Path().c_str()), 1);
+    fresh = Fresh(kTypeTalox);
+    ASSERT_EQ(ReadInfoFile(*fresh, Path().c_str()), 1);
+    EXPECT_STREQ(fresh->loggerSettings.site, "North \"field\"\n");
+    EXPECT_STREQ(fresh->loggerSettings.serialNumber, "TX-0042");
+}
+
+TEST_F(SettingsFile, EveryCapturedRecordReadsBack) {
+    FillInstrument(*tp_, kTypeHygra8);
+    for (RecordSet* set : {&tp_->users, &tp_->equations}) {
+        ASSERT_EQ(AllocateRecords(*set, kMaxRecords), kRecordsAllocated);
+        for (int i = 0; i < kMaxRecords; ++i)
+            SetText(set->records[i].text, "R" + std::to_string(i) + std::string(200, 'x'));
+    }
+    ASSERT_EQ(WriteInfoFile(*tp_, Path().c_str()), 1);
+    auto fresh = Fresh(kTypeHygra8);
+    ASSERT_EQ(ReadInfoFile(*fresh, Path().c_str()), 1);
+    for (const RecordSet* set : {&fresh->users, &fresh->equations}) {
+        ASSERT_EQ(set->count, kMaxRecords);
+        EXPECT_STREQ(set->records[999].text, ("R999" + std::string(200, 'x')).c_str());
+        EXPECT_STREQ(set->records[100].text, ("R100" + std::string(200, 'x')).c_str());
+    }
 }
 
 TEST_F(SettingsFile, Hygra8FileReadsBackItsKeysAndFlags) {
@@ -216,11 +275,20 @@ TEST_F(SettingsFile, TaloxFileFormatsAndMasks) {
     EXPECT_EQ(0, memcmp(r.adc30First, w.adc30First, 5));
     EXPECT_EQ(0, memcmp(r.adc30Second, w.adc30Second, 5));
     EXPECT_DOUBLE_EQ(r.latitude, -33.12346);
+    EXPECT_STREQ(r.site, "North field");
     EXPECT_STREQ(r.authKey, w.authKey);
     // Every setting bit of the Talox's capture but the identity, and the build.
     EXPECT_EQ(fresh->savedFlags, (0x7FFEFFFu & ~kSetIdentity) | kSetBuildId);
     EXPECT_EQ(r.validMask, fresh->savedFlags);
     EXPECT_EQ(r.capabilities, 0x707FFF7u);
+}
+
+TEST_F(SettingsFile, LoggerSiteIsReadAtItsCapacityOf25) {
+    WriteAll(Path(), std::string(kHeader) + "type=\"Talox\"\r\nsite=\"" + std::string(25, 's') +
+                         "TAIL\"\r\n");
+    auto fresh = Fresh(kTypeTalox);
+    ASSERT_EQ(ReadInfoFile(*fresh, Path().c_str()), 1);
+    EXPECT_EQ(std::string(fresh->loggerSettings.site), std::string(25, 's'));
 }
 
 TEST_F(SettingsFile, LoggerFileWithoutAdcOrBuildBitsLeavesThoseLinesOut) {

@@ -39,6 +39,10 @@ TEST(VersionDocument, VersionTextRules) {
         {"http://dl.example/ at the start", kVersionParseError, 0, false},
         {"1e400 http://dl.example/", kVersionParseError, 0, false},
         {"nan http://dl.example/", kVersionParseError, 0, false},
+        {"2.31 https://dl.example/x.exe", 0, 231, true},
+        {"2.31 httpx://dl.example/x.exe", kVersionParseError, 0, false},
+        {"2.31 http:/dl.example/", kVersionParseError, 0, false},
+        {"2.31 https:dl.example/", kVersionParseError, 0, false},
         {"2.31 http://dl.example/a\x01"
          "b",
          kVersionParseError, 0, false},
