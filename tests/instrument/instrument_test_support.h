@@ -126,6 +126,9 @@ class FakeInstrument {
             const auto it = values_.find(line.substr(5));
             return it == values_.end() ? Answer("Unsupported") : Answer(it->second);
         }
+        if (!refuseSet.empty() && line.rfind("set -" + refuseSet + " ", 0) == 0) {
+            return Answer(refusal);
+        }
         if (line.rfind("set -", 0) == 0) {
             const std::string rest = line.substr(5);
             std::string best;
@@ -147,6 +150,8 @@ class FakeInstrument {
     std::vector<std::string> equations;
     std::vector<std::string> users;
     std::string battery_ = "85";
+    std::string refuseSet;  // the "set -word" answered with `refusal`
+    std::string refusal = "ERROR";
 
   private:
     mutable std::mutex mutex_;
