@@ -255,6 +255,20 @@ int Combine(int sofar, int rc) {
     return sofar < 0 ? sofar : rc;
 }
 
+// Clears the instrument's list of `kind` and writes `set` into it. A list
+// marked as captured but holding no record is not written: clearing the
+// instrument's list for it would only lose what the instrument has.
+int WriteRecords(Tarsa_protocol& tp, RecordSet& set, int kind, const char* resetLine) {
+    if (set.count == 0) {
+        Log(tp, kLogOutcome,
+            "SetInstInfo has no \"%s\" records to write; the instrument's list is left alone",
+            RecordKindWord(kind));
+        return kTPBadAnswer;
+    }
+    TPCommand(tp, resetLine);
+    return SetRecords_Serial(tp, set, kind);
+}
+
 // A serial number change of types 15 and 22 corrects the config value for
 // the new serial number. `originalConfig` is the config as captured: it is
 // written instead when the instrument never confirmed the new serial number,
@@ -339,11 +353,9 @@ int WriteBit(Tarsa_protocol& tp, uint32_t bit, bool& handled, const SerialChange
             return Combine(rc, WriteLine(tp, "set -hadj", s.hadj, "hadj", false));
         }
         case kInstEquations:
-            TPCommand(tp, "reset -eqn\r");
-            return SetRecords_Serial(tp, tp.equations, kRecordKindEquation);
+            return WriteRecords(tp, tp.equations, kRecordKindEquation, "reset -eqn\r");
         case kInstUsers:
-            TPCommand(tp, "reset -users\r");
-            return SetRecords_Serial(tp, tp.users, kRecordKindUser);
+            return WriteRecords(tp, tp.users, kRecordKindUser, "reset -users\r");
         default: {
             const SettingCommand* c = FindCommand(bit);
             if (!c || !c->set) {

@@ -154,6 +154,23 @@ TEST_F(Capture, CorrectedConfigIsWrittenOnlyWhenTheNewSerialNumberWasConfirmed) 
     }
 }
 
+TEST_F(Capture, RecordsThatCouldNotBeReadAreNotClearedByTheRestore) {
+    FakeInstrument& fake = Fake("H8 2.05", FactoryValues());
+    fake.equations = {"E0 1", "E1 2"};
+    fake.refuseGet = "eqn";  // the count is answered, every record read refused
+    ConnectFake(fake);
+    const std::string path = folder_.File("h8.txt");
+    EXPECT_EQ(TPSaveInfo(*tp_, path.c_str()), kTPPartial);
+    EXPECT_EQ(tp_->savedFlags & kInstEquations, 0u);
+    EXPECT_EQ(TPRestoreInfo(*tp_, path.c_str(), nullptr), 1);
+    EXPECT_EQ(fake.equations, (std::vector<std::string>{"E0 1", "E1 2"}));
+
+    // A list marked as captured that holds no record is not written either.
+    EXPECT_EQ(SetInstInfo(*tp_, kInstEquations), kTPBadAnswer);
+    const auto sent = device_->Messages();
+    EXPECT_EQ(std::count(sent.begin(), sent.end(), "reset -eqn\r"), 0);
+}
+
 TEST_F(Capture, ConfigIsLeftAloneWhenItWasNotCaptured) {
     std::map<std::string, std::string> values = FactoryValues();
     values.erase("config");
