@@ -403,6 +403,7 @@ int BSLConnect(TarsaBSLHost& host, const char* portName, uint32_t loaderBaud, bo
     host.loaderVersion = 0;  // only a version read by this call counts
     int rc = TSOpen(host.port, portName, kBSLAppBaud);
     if (rc < 0) {
+        TSClose(host.port);  // a port that opened but could not be set up
         Log(host, kLogOutcome, "BSLConnect received error while opening serial port (%d)", rc);
         return rc;
     }
@@ -584,6 +585,7 @@ int BSLCheck(TarsaBSLHost& host, const char* portName, uint32_t baud) {
     } else {
         int rc = TSOpen(host.port, portName ? portName : "", baud);
         if (rc < 0) {
+            TSClose(host.port);
             Log(host, kLogOutcome, "BSLCheck received error while opening serial port (%d)", rc);
             return rc;
         }
