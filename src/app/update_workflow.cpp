@@ -70,6 +70,8 @@ std::string InstrumentUpdate::ConnectionFailureText(int r) const {
                    "\".\n\nPlease check your serial cable and Comm Port choice.\n\n" +
                    "Please verify the device connected is a \"" + N +
                    "\" and has a version of\nfirmware that supports updates.";
+        case kTSErrNotTerminal:
+            return PortFailureText(r, P);
         case -25:
             return "The " + W + " is unable to log into to your " + N + "\n on Comm Port \"" + P +
                    "\".\n\nPlease try again or contact your Corvane representative.";
@@ -238,6 +240,10 @@ std::string PortFailureText(int code, const std::string& P) {
     }
     if (code == -2) {
         return "Comm Port \"" + P + "\" isn't available.\nPlease choose a new Comm Port to use.";
+    }
+    if (code == kTSErrNotTerminal) {
+        return "Comm Port \"" + P +
+               "\" is not a serial port.\nPlease choose a new Comm Port to use.";
     }
     return {};
 }

@@ -229,13 +229,17 @@ int ReadBit(Tarsa_protocol& tp, uint32_t bit) {
 
 // Sends "`word` `value`\r". Returns 1 on "OK" (logged with `logName`), the
 // positive byte count of an answer without "OK", or the exchange's error.
+// `confirmed` (when given) tells whether the answer held "OK".
 int WriteLine(Tarsa_protocol& tp, const std::string& word, const std::string& value,
-              const char* logName, bool number, uint32_t timeoutMs = kSetTimeoutMs) {
+              const char* logName, bool number, uint32_t timeoutMs = kSetTimeoutMs,
+              bool* confirmed = nullptr) {
     const std::string line = word + " " + value + "\r";
     std::string answer;
     uint32_t ms = 0;
     const int rc = Exchange(tp, line, timeoutMs, kSetAnswerSize, answer, ms);
-    if (rc <= 0 || answer.find("OK") == std::string::npos) return rc;
+    const bool ok = rc > 0 && answer.find("OK") != std::string::npos;
+    if (confirmed) *confirmed = ok;
+    if (!ok) return rc;
     if (number) {
         Log(tp, kLogProgress, "SetInstInfo set %s to \"%ld\" (%d ms)", logName,
             strtol(value.c_str(), nullptr, 10), static_cast<int>(ms));
@@ -251,19 +255,51 @@ int Combine(int sofar, int rc) {
     return sofar < 0 ? sofar : rc;
 }
 
-int WriteBit(Tarsa_protocol& tp, uint32_t bit, bool& handled) {
+// Clears the instrument's list of `kind` and writes `set` into it. A list
+// marked as captured but holding no record is not written: clearing the
+// instrument's list for it would only lose what the instrument has.
+int WriteRecords(Tarsa_protocol& tp, RecordSet& set, int kind, const char* resetLine) {
+    if (set.count == 0) {
+        Log(tp, kLogOutcome,
+            "SetInstInfo has no \"%s\" records to write; the instrument's list is left alone",
+            RecordKindWord(kind));
+        return kTPBadAnswer;
+    }
+    TPCommand(tp, resetLine);
+    return SetRecords_Serial(tp, set, kind);
+}
+
+// A serial number change of types 15 and 22 corrects the config value for
+// the new serial number. `originalConfig` is the config as captured: it is
+// written instead when the instrument never confirmed the new serial number,
+// so that config and serial number still belong together.
+struct SerialChange {
+    bool active = false;
+    char originalConfig[kConfigSize] = {};
+};
+
+int WriteBit(Tarsa_protocol& tp, uint32_t bit, bool& handled, const SerialChange& change) {
     InstrumentSettings& s = tp.instrumentSettings;
     handled = true;
     switch (bit) {
         case kInstSn: {
             int rc = kDCNoAnswer;
+            bool confirmed = false;
             for (int attempt = 0; attempt < kSerialTries; ++attempt) {
-                rc =
-                    WriteLine(tp, "set -sn", s.sn, "device serial number", false, kSerialTimeoutMs);
+                rc = WriteLine(tp, "set -sn", s.sn, "device serial number", false, kSerialTimeoutMs,
+                               &confirmed);
                 if (rc == kDCRejected) rc = kTPSerialRejected;
-                if (rc == kTPOk || rc == kDCEcho || rc == kDCRelayActive || rc == kDCNoAnswer) {
+                if (confirmed || rc == kDCEcho || rc == kDCRelayActive || rc == kDCNoAnswer) {
                     break;
                 }
+            }
+            if (change.active && !confirmed) {
+                Log(tp, kLogOutcome,
+                    "SetInstInfo: the new serial number \"%s\" was not confirmed; config "
+                    "keeps \"%s\"",
+                    s.sn, change.originalConfig);
+                SetText(s.config, change.originalConfig);
+                if (rc > 0) rc = kTPSerialRejected;  // answered, but never confirmed
             }
             return rc;
         }
@@ -317,11 +353,9 @@ int WriteBit(Tarsa_protocol& tp, uint32_t bit, bool& handled) {
             return Combine(rc, WriteLine(tp, "set -hadj", s.hadj, "hadj", false));
         }
         case kInstEquations:
-            TPCommand(tp, "reset -eqn\r");
-            return SetRecords_Serial(tp, tp.equations, kRecordKindEquation);
+            return WriteRecords(tp, tp.equations, kRecordKindEquation, "reset -eqn\r");
         case kInstUsers:
-            TPCommand(tp, "reset -users\r");
-            return SetRecords_Serial(tp, tp.users, kRecordKindUser);
+            return WriteRecords(tp, tp.users, kRecordKindUser, "reset -users\r");
         default: {
             const SettingCommand* c = FindCommand(bit);
             if (!c || !c->set) {
@@ -467,16 +501,24 @@ int GetInstInfo(Tarsa_protocol& tp, uint32_t flags) {
     return result;
 }
 
-int SetInstInfo(Tarsa_protocol& tp, uint32_t flags) {
+namespace {
+
+int WriteSettings(Tarsa_protocol& tp, uint32_t flags, const SerialChange& change) {
     if (flags == 0) {
         Log(tp, kLogProgress, "SetInstInfo should be called with non-zero flags");
         return kTPNothing;
     }
-    const int result =
-        Walk(flags, kWriteOrder, StopsRestore, true,
-             [&tp](uint32_t bit, bool& handled) { return WriteBit(tp, bit, handled); });
+    const int result = Walk(
+        flags, kWriteOrder, StopsRestore, true,
+        [&tp, &change](uint32_t bit, bool& handled) { return WriteBit(tp, bit, handled, change); });
     if (result < 0) Log(tp, kLogProgress, "SetInstInfo could not restore all settings");
     return result;
+}
+
+}  // namespace
+
+int SetInstInfo(Tarsa_protocol& tp, uint32_t flags) {
+    return WriteSettings(tp, flags, SerialChange{});
 }
 
 int TPSaveInfo(Tarsa_protocol& tp, const char* settingsFilePath) {
@@ -588,14 +630,17 @@ int TPRestoreInfo(Tarsa_protocol& tp, const char* settingsFilePath, const char* 
         rc = SDISetSensorSettings(tp.sdi);
     } else {
         InstrumentSettings& s = tp.instrumentSettings;
+        SerialChange change;
         if (replaceSerial) {
             if (tp.type == kTypeHygra8 || tp.type == kTypeHygra8Lzr) {
+                change.active = true;
+                SetText(change.originalConfig, s.config);
                 CorrectConfigForSerial(tp, serial);
             }
             SetText(s.sn, serial);
             s.flags |= kInstSn;
         }
-        rc = SetInstInfo(tp, s.flags);
+        rc = WriteSettings(tp, s.flags, change);
     }
     if (rc >= 0 || rc == kTPPartial) {
         Log(tp, kLogProgress, "TPRestoreInfo successfully restored device setting");

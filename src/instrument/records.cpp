@@ -141,17 +141,20 @@ int GetRecords_Serial(Tarsa_protocol& tp, RecordSet& set, int kind) {
         return kTPNoMemory;
     }
     int32_t read = 0;
+    int failure = kTPOk;
     for (; read < count; ++read) {
         char command[32];
         snprintf(command, sizeof command, "get -%s %d", word, static_cast<int>(read));
-        if (GetValueString(tp, command, kRecordTimeoutMs, set.records[read].text,
-                           static_cast<int>(kRecordTextSize - 1)) < 0) {
-            break;
-        }
+        failure = GetValueString(tp, command, kRecordTimeoutMs, set.records[read].text,
+                                 static_cast<int>(kRecordTextSize - 1));
+        if (failure < 0) break;
     }
     Log(tp, kLogProgress, "GetRecords_Serial retrieved %d of %d \"%s\" records",
         static_cast<int>(read), static_cast<int>(count), word);
     KeepRecords(set, read);
+    // Records were expected and none could be read: that is no capture of
+    // the list, and a restore must not clear the instrument's list for it.
+    if (read == 0) return failure;
     return kTPOk;
 }
 
@@ -166,12 +169,17 @@ int SetRecords_Serial(Tarsa_protocol& tp, RecordSet& set, int kind) {
         return kTPNothing;
     }
     AlphabetizeRecords(tp, set, kind);
-    int32_t i = 0;
-    for (; i < set.count && set.records[i].text[0] != '\0'; ++i) {
+    // Empty records (they sort first) carry nothing and are skipped; the
+    // others go to consecutive places from 0.
+    int32_t next = 0;
+    int32_t unconfirmed = 0;
+    int stop = kTPOk;
+    for (int32_t i = 0; i < set.count; ++i) {
+        if (set.records[i].text[0] == '\0') continue;
         std::string line = "set -";
         line += word;
         line += ' ';
-        line += std::to_string(i);
+        line += std::to_string(next);
         line += ' ';
         line += set.records[i].text;
         line += '\r';
@@ -180,11 +188,25 @@ int SetRecords_Serial(Tarsa_protocol& tp, RecordSet& set, int kind) {
         const int rc = Exchange(tp, line, kRecordTimeoutMs, kRecordAnswerSize, answer, ms);
         if (rc > 0 && answer.find("OK") != std::string::npos) {
             Log(tp, kLogProgress, "SetRecords_Serial set \"%s\" %d to \"%s\" (%d ms)", word,
-                static_cast<int>(i), set.records[i].text, static_cast<int>(ms));
+                static_cast<int>(next), set.records[i].text, static_cast<int>(ms));
+        } else {
+            ++unconfirmed;
+        }
+        ++next;
+        // A silent or echoing instrument will not take the rest either.
+        if (rc == kDCNoAnswer || rc == kDCEcho || rc == kDCRelayActive) {
+            stop = rc;
+            break;
         }
     }
     Log(tp, kLogProgress, "SetRecords_Serial retrieved %d of %d \"%s\" records",
-        static_cast<int>(i), static_cast<int>(set.count), word);
+        static_cast<int>(next), static_cast<int>(set.count), word);
+    if (stop != kTPOk) return stop;
+    if (unconfirmed > 0) {
+        Log(tp, kLogProgress, "SetRecords_Serial: %d \"%s\" records were not confirmed",
+            static_cast<int>(unconfirmed), word);
+        return kTPPartial;
+    }
     return kTPOk;
 }
 

@@ -99,8 +99,7 @@ int TPConnect(Tarsa_protocol& tp, const char* portName, int baudCode, uint32_t s
               InstrumentIdentity* identity);
 
 // Sends the login line one character at a time, up to three attempts.
-// Returns 1, kTPLoginFailed, or the last exchange's byte count when three
-// answered attempts held neither "OK" nor the access code.
+// Returns 1 when an answer held "OK" or the access code, else kTPLoginFailed.
 int TPLogin(Tarsa_protocol& tp);
 
 // Sends "logout" first when the instrument needs a login and `sendLogout`.
@@ -125,12 +124,16 @@ int TPCommand(Tarsa_protocol& tp, const char* line);
 
 // --- Calibration and user records ---------------------------------------
 
-// Reads the instrument's records of `kind` into `set`. Returns 1, 0 (no
-// records), kTPUnknownKind or kTPNoMemory (a count beyond kMaxRecords).
+// Reads the instrument's records of `kind` into `set`, up to the first that
+// cannot be read. Returns 1, 0 (the instrument reports no records),
+// kTPUnknownKind, kTPNoMemory (a count beyond kMaxRecords), or the first
+// read's error when records were expected and none could be read.
 int GetRecords_Serial(Tarsa_protocol& tp, RecordSet& set, int kind);
 
-// Sorts `set` by name and writes its records to the instrument in that order.
-// Returns 1, 0 (empty set) or kTPUnknownKind.
+// Sorts `set` by name and writes its non-empty records to the instrument in
+// that order. Returns 1 (every write confirmed), 0 (empty set),
+// kTPUnknownKind, kTPPartial (some write not confirmed), or the code that
+// ended the writing (no answer, echo, relay).
 int SetRecords_Serial(Tarsa_protocol& tp, RecordSet& set, int kind);
 
 // Derives every record's name from its text. Returns 1, kTPMissingArgument

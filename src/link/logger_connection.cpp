@@ -486,7 +486,8 @@ int DeviceLogin(Terrel_Protocol& link, char* name, const char* /*ignored*/, int8
             }
             if (!firstPass) break;
             firstPass = false;
-            if (SendWake(link) == kDCCancelled) return kDCCancelled;
+            rc = SendWake(link);
+            if (rc < 0) return rc;  // cancelled, or the port failed
         }
         if (result == kDCNoAnswer || result == kDCLastTrySilent) {
             Log(link, kLogDetail, "DeviceLogin: nothing is listening over the radio");
@@ -568,7 +569,10 @@ int ConnectDevice(Terrel_Protocol& link, ConnectionRequest* request) {
     if (request->baudCode == 0) request->baudCode = kBaudCode9600;
     if (link.connection.linkKind == kLinkNone) {
         const int rc = TSOpen(link.port, request->portName, 9600);
-        if (rc < 0) return rc;
+        if (rc < 0) {
+            TSClose(link.port);  // a port that opened but could not be set up
+            return rc;
+        }
     }
     link.connection = *request;
     DelayMs(kConnectSettleMs);

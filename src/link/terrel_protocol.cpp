@@ -266,7 +266,15 @@ int SendWake(Terrel_Protocol& link) {
             return kDCCancelled;
         }
         size_t written = 0;
-        TSWrite(link.port, "\r", 1, written);
+        const int rc = TSWrite(link.port, "\r", 1, written);
+        if (rc < 0 || written != 1) {
+            // A port that vanished (or stopped taking bytes) will not take the
+            // rest: end now instead of after 909 failed writes.
+            const int code = rc < 0 ? rc : kTSErrClosed;
+            Log(link, kLogOutcome, "SendWake stopped after %d of %d packets (error %d)",
+                static_cast<int>(packet), static_cast<int>(kWakePackets), code);
+            return code;
+        }
         uint32_t pause = kWakeIntervalMs;
         if (link.options.progress && !slow) {
             uint32_t spent = TickMs() - tick;

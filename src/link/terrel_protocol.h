@@ -148,7 +148,8 @@ int QueryCommand(Terrel_Protocol& link, char* buffer, int mode);
 int LoginCommand(Terrel_Protocol& link, const char* deviceName);
 
 // Sends the 909-byte carriage-return wake sequence, one byte every 55 ms.
-// Returns 1 or kDCCancelled.
+// Returns 1, kDCCancelled, or the code of the first write that failed (the
+// sequence stops there).
 int SendWake(Terrel_Protocol& link);
 
 // Returns 1 when `name` may be a device name, or kDCNameBadChar,

@@ -7,6 +7,10 @@
 // also holds against privileged openers. Modem-control ioctls that a pseudo-
 // terminal does not support (ENOTTY, EINVAL) are ignored.
 //
+// Output is drained (tcdrain) before the line speed changes and before the
+// port closes. Failed system calls are mapped to the layer's own codes
+// (serial_errors.h), never returned as -errno.
+//
 // All system calls of the port live in this file and are retried on EINTR.
 #include <fcntl.h>
 #include <poll.h>
@@ -69,21 +73,19 @@ bool SpeedFor(uint32_t baud, speed_t& speed) {
     return false;
 }
 
-int OpenErrorCode(int err) {
-    switch (err) {
-        case ENOENT:
-        case ENODEV:
-        case ENXIO:
-            return kTSErrMissing;
-        case EBUSY:
-        case EWOULDBLOCK:
-            return kTSErrInUse;
-        case EACCES:
-        case EPERM:
-            return kTSErrAccess;
-        default:
-            return -err;
+// Lets what was written leave the host before the line changes or closes.
+// Without flow control the driver always drains, within its queue's time at
+// the line speed; a pseudo-terminal returns at once. Returns 0 or errno.
+int Drain(int fd) {
+    return RetryEintr([&] { return tcdrain(fd); }) == 0 ? 0 : errno;
+}
+
+// A terminal call that failed on `path`: logs what the code alone cannot tell.
+int TerminalFailure(const TarsaSerial& port, const char* path, int err) {
+    if (err == ENOTTY) {
+        Log(port, kLogOutcome, port.name, "TSOpen: %s is not a serial port", path);
     }
+    return TSPosixErrorCode(err);
 }
 
 void SetModemLines(int fd, bool raise) {
@@ -144,14 +146,14 @@ int TSOpen(TarsaSerial& port, const char* portName, uint32_t baud) {
                 "(sudo usermod -aG dialout $USER) and log in again",
                 path);
         }
-        return OpenErrorCode(err);
+        return TSPosixErrorCode(err);
     }
     // Refuse the port when another program holds it, and keep others out.
     if (RetryEintr([&] { return flock(fd, LOCK_EX | LOCK_NB); }) != 0) {
         int err = errno;
         close(fd);
         Log(port, kLogOutcome, port.name, "TSOpen failed to open comm port (error %d)", EBUSY);
-        return OpenErrorCode(err == EWOULDBLOCK ? EBUSY : err);
+        return TSPosixErrorCode(err == EWOULDBLOCK ? EBUSY : err);
     }
     port.handle = fd;
     RetryEintr([&] { return ioctl(fd, TIOCEXCL); });
@@ -161,13 +163,13 @@ int TSOpen(TarsaSerial& port, const char* portName, uint32_t baud) {
         int err = errno;
         Log(port, kLogOutcome, port.name, "TSOpen failed to retreive DCB on comm port (error %d)",
             err);
-        return -err;
+        return TerminalFailure(port, path, err);
     }
     speed_t speed;
     if (!SpeedFor(baud, speed)) {
         Log(port, kLogOutcome, port.name, "TSOpen failed to apply DCB on comm port (error %d)",
             EINVAL);
-        return -EINVAL;
+        return kTSErrBaudRate;
     }
     port.baud = baud;
     cfmakeraw(&tio);
@@ -182,7 +184,7 @@ int TSOpen(TarsaSerial& port, const char* portName, uint32_t baud) {
         int err = errno;
         Log(port, kLogOutcome, port.name, "TSOpen failed to apply DCB on comm port (error %d)",
             err);
-        return -err;
+        return TerminalFailure(port, path, err);
     }
     SetModemLines(fd, true);
 
@@ -206,6 +208,9 @@ int TSClose(TarsaSerial& port) {
     if (port.handle < 0) return kTSNothing;
     int fd = port.handle;
     port.handle = -1;
+    // The last command must reach the device before DTR drops; a device
+    // that has vanished has nothing to drain, and the port closes anyway.
+    Drain(fd);
     SetModemLines(fd, false);
     // Clear exclusive mode so that the next opener of this terminal is not
     // refused by a flag that outlives our descriptor.
@@ -219,7 +224,7 @@ int TSClose(TarsaSerial& port) {
     }
     if (rc != 0 && err != EINTR) {
         Log(port, kLogOutcome, port.name, "TSClose failed to close comm port (error %d)", err);
-        return err ? -err : -1;
+        return TSPosixErrorCode(err);
     }
     Log(port, kLogDetail, port.name, "TSClose closed comm port");
     return kTSOk;
@@ -351,11 +356,14 @@ int TSWait(TarsaSerial& port, uint32_t timeoutMs, char character) {
 int TSHostBaud(TarsaSerial& port, uint32_t baud) {
     if (baud == port.baud) return kTSNothing;
     if (port.name[0] == '\0') return kTSErrNoName;
+    if (port.handle < 0) return kTSErrClosed;
     struct termios tio {};
     speed_t speed;
     int err = 0;
     if (!SpeedFor(baud, speed)) {
         err = EINVAL;
+    } else if ((err = Drain(port.handle)) != 0) {
+        // What was sent at the old rate must not go out at the new one.
     } else if (RetryEintr([&] { return tcgetattr(port.handle, &tio); }) != 0) {
         err = errno;
     } else {
@@ -367,7 +375,7 @@ int TSHostBaud(TarsaSerial& port, uint32_t baud) {
         Log(port, kLogOutcome, port.name,
             "TSHostBaud failed to apply new baud rate \"%d\" (error %d)", static_cast<int>(baud),
             err);
-        return -err;
+        return TSPosixErrorCode(err);
     }
     port.baud = baud;
     return kTSOk;

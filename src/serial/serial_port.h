@@ -19,19 +19,26 @@
 #include <cstdint>
 #include <memory>
 
+#include "serial/serial_errors.h"
+
 namespace tarsa {
 
 class TarsaLog;
 
-inline constexpr int kTSOk = 1;             // opened, closed, baud rate changed
-inline constexpr int kTSNothing = 0;        // nothing to do, or a wait timed out
-inline constexpr int kTSErrMissing = -2;    // no such device
-inline constexpr int kTSErrInUse = -5;      // another program holds the port
-inline constexpr int kTSErrNoName = -6;     // TSHostBaud on a port that has no name
-inline constexpr int kTSErrAccess = -13;    // permission denied (not in the dialout group?)
-inline constexpr int kTSErrClosed = -21;    // port closed, or the system refused a read/write
-inline constexpr int kTSErrNoBuffer = -60;  // no receive buffer
-// Other failures of TSOpen, TSClose and TSHostBaud return -(errno).
+inline constexpr int kTSOk = 1;       // opened, closed, baud rate changed
+inline constexpr int kTSNothing = 0;  // nothing to do, or a wait timed out
+// Failures (serial_errors.h, where the system's error numbers are mapped):
+//   kTSErrMissing      -2    no such device
+//   kTSErrInUse        -5    another program holds the port
+//   kTSErrNoName       -6    TSHostBaud on a port that has no name
+//   kTSErrClosed       -21   port closed, or the system refused a read/write
+//   kTSErrNoBuffer     -60   no receive buffer
+//   kTSErrSystem       -200  any other system failure (its number is logged)
+//   kTSErrNotTerminal  -201  the path is not a serial port
+//   kTSErrIo           -202  the device failed or vanished
+//   kTSErrAccess       -203  permission denied (not in the dialout group?)
+//   kTSErrBaudRate     -204  the line speed is not supported
+// No operation returns a raw -errno: it would collide with other layers' codes.
 
 inline constexpr size_t kReadBufferSize = 2048;
 inline constexpr size_t kPortNameSize = 64;
@@ -49,10 +56,13 @@ struct TarsaSerial {
 
 // Opens `portName` (a device path such as /dev/ttyUSB0, or a bare name looked
 // up under /dev) at `baud` (0 means 9600). An open port is closed first.
-// Returns 1, kTSErrMissing, kTSErrInUse, kTSErrAccess, kTSErrNoBuffer or -(errno).
+// Returns 1, kTSErrMissing, kTSErrInUse, kTSErrAccess, kTSErrNotTerminal,
+// kTSErrBaudRate, kTSErrIo, kTSErrNoBuffer or kTSErrSystem.
 int TSOpen(TarsaSerial& port, const char* portName, uint32_t baud);
 
-// Returns 1 when closed, 0 when no port was open, -(errno) when closing failed.
+// Lets what was written go out on the line, then closes the port.
+// Returns 1 when closed, 0 when no port was open, or a failure code when
+// closing failed.
 int TSClose(TarsaSerial& port);
 
 // Reads into `dest`: what gReadBuffer holds first, then the port (waiting up
@@ -72,8 +82,9 @@ int TSFlush(TarsaSerial& port, int mode);
 // kTSErrNoBuffer.
 int TSWait(TarsaSerial& port, uint32_t timeoutMs, char character);
 
-// Changes the host's line speed. Returns 1 changed, 0 already at that rate,
-// kTSErrNoName, or -(errno).
+// Changes the host's line speed once what was written has gone out at the
+// old one. Returns 1 changed, 0 already at that rate, kTSErrNoName,
+// kTSErrBaudRate, kTSErrIo (the device vanished) or kTSErrSystem.
 int TSHostBaud(TarsaSerial& port, uint32_t baud);
 
 // The device path TSOpen uses for `portName`: names that begin with "/" are

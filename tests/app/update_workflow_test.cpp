@@ -453,6 +453,12 @@ TEST_F(UpdateTest, ConnectionFailuresNameThePortAndTheCause) {
     EXPECT_EQ(ui_.messages.at(0).text,
               "Comm Port \"/dev/tarsa-no-such-port\" isn't available.\nPlease choose a new Comm "
               "Port to use.");
+    ui_.messages.clear();
+    w.SelectPort("/dev/null");  // no terminal: not read as "unable to log into"
+    EXPECT_EQ(Start(), kUpdateConnectFailed);
+    EXPECT_EQ(
+        ui_.messages.at(0).text,
+        "Comm Port \"/dev/null\" is not a serial port.\nPlease choose a new Comm Port to use.");
 
     InstrumentUpdate update(w, w.Protocol());
     EXPECT_EQ(update.ConnectionFailureText(-5).rfind("Comm Port \"", 0), 0u);

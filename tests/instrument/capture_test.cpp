@@ -133,6 +133,44 @@ TEST_F(Capture, Hygra8SerialChangeCorrectsTheConfigAndWritesSerialFirst) {
     EXPECT_EQ(writes, (std::vector<std::string>{"set -sn B1\r", "set -config 1001\r"}));
 }
 
+TEST_F(Capture, CorrectedConfigIsWrittenOnlyWhenTheNewSerialNumberWasConfirmed) {
+    // A refused or unconfirmed "set -sn" leaves the old serial number in the
+    // instrument: its config must stay the one that belongs to it.
+    for (const char* refusal : {"ERROR", "Busy"}) {
+        SCOPED_TRACE(refusal);
+        std::map<std::string, std::string> values = FactoryValues();
+        values["sn"] = "A1";
+        values["config"] = "1000";
+        FakeInstrument& fake = Fake("H8LZR 2.10", values);
+        ConnectFake(fake);
+        const std::string path = folder_.File("lzr.txt");
+        ASSERT_EQ(TPSaveInfo(*tp_, path.c_str()), 1);
+        fake.refuseSet = "sn";
+        fake.refusal = refusal;
+        EXPECT_EQ(TPRestoreInfo(*tp_, path.c_str(), "B1"), kTPPartial);
+        EXPECT_EQ(fake.Values().at("sn"), "A1");
+        EXPECT_EQ(fake.Values().at("config"), "1000");
+        TPDisconnect(*tp_, false);
+    }
+}
+
+TEST_F(Capture, RecordsThatCouldNotBeReadAreNotClearedByTheRestore) {
+    FakeInstrument& fake = Fake("H8 2.05", FactoryValues());
+    fake.equations = {"E0 1", "E1 2"};
+    fake.refuseGet = "eqn";  // the count is answered, every record read refused
+    ConnectFake(fake);
+    const std::string path = folder_.File("h8.txt");
+    EXPECT_EQ(TPSaveInfo(*tp_, path.c_str()), kTPPartial);
+    EXPECT_EQ(tp_->savedFlags & kInstEquations, 0u);
+    EXPECT_EQ(TPRestoreInfo(*tp_, path.c_str(), nullptr), 1);
+    EXPECT_EQ(fake.equations, (std::vector<std::string>{"E0 1", "E1 2"}));
+
+    // A list marked as captured that holds no record is not written either.
+    EXPECT_EQ(SetInstInfo(*tp_, kInstEquations), kTPBadAnswer);
+    const auto sent = device_->Messages();
+    EXPECT_EQ(std::count(sent.begin(), sent.end(), "reset -eqn\r"), 0);
+}
+
 TEST_F(Capture, ConfigIsLeftAloneWhenItWasNotCaptured) {
     std::map<std::string, std::string> values = FactoryValues();
     values.erase("config");

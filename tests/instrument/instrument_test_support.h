@@ -92,6 +92,9 @@ class FakeInstrument {
         std::string line = message;
         if (!line.empty() && line.back() == '\r') line.pop_back();
         if (line == "get -ver") return Answer(identity_);
+        if (!refuseSet.empty() && line.rfind("set -" + refuseSet + " ", 0) == 0) {
+            return Answer(refusal);
+        }
         if (line.rfind("login ", 0) == 0) return Answer("OK");
         if (line == "\n" || line.empty()) return "";
         if (line == "logout") return Answer("OK");
@@ -109,6 +112,7 @@ class FakeInstrument {
             const std::string get = std::string("get -") + word;
             const std::string set = std::string("set -") + word + " ";
             if (line == get) return Answer(std::to_string(list.size()));
+            if (line.rfind(get + " ", 0) == 0 && refuseGet == word) return Answer(refusal);
             if (line.rfind(get + " ", 0) == 0) {
                 const size_t i = std::strtoul(line.c_str() + get.size() + 1, nullptr, 10);
                 return i < list.size() ? Answer(list[i]) : Answer("ERROR");
@@ -147,6 +151,9 @@ class FakeInstrument {
     std::vector<std::string> equations;
     std::vector<std::string> users;
     std::string battery_ = "85";
+    std::string refuseSet;  // the "set -word" answered with `refusal`
+    std::string refuseGet;  // "eqn" or "user": its record reads answered with `refusal`
+    std::string refusal = "ERROR";
 
   private:
     mutable std::mutex mutex_;

@@ -94,6 +94,23 @@ TEST_F(Records, ReadingWithoutACountTriesUntilTheFirstFailure) {
     EXPECT_TRUE(Logged("GetRecords_Serial retrieved 2 of 100 \"eqn\" records"));
 }
 
+TEST_F(Records, ExpectedRecordsOfWhichNoneCanBeReadAreAFailedRead) {
+    // A reported count, or the default one when the count is not answered.
+    for (const char* countAnswer : {"\r3\r>", ""}) {
+        ASSERT_EQ(StartAndConnect(
+                      [countAnswer](const std::string& m) {
+                          if (m == "get -ver\r") return Answer("H8 2.05");
+                          if (m == "get -eqn\r") return std::string(countAnswer);
+                          return Answer("ERROR");
+                      },
+                      1),
+                  1);
+        EXPECT_EQ(GetRecords_Serial(*tp_, tp_->equations, kRecordKindEquation), kDCRejected)
+            << "count answer \"" << countAnswer << "\"";
+        EXPECT_EQ(tp_->equations.count, 0);
+    }
+}
+
 TEST_F(Records, ReadingStopsAtTheReportedCountAndAZeroCountReadsNothing) {
     FakeInstrument& fake = Fake("H8 2.05");
     fake.users = {"dTE=", "dTI=", "dTM="};
@@ -126,8 +143,9 @@ TEST_F(Records, WritingSendsTheSortedRecordsUpToTheFirstEmptyOne) {
     RecordSet set;
     Fill(set, {"b_2 x", "A y", "", "C z"});
     EXPECT_EQ(SetRecords_Serial(*tp_, set, kRecordKindEquation), 1);
-    // Sorted: the empty record (name "") comes first and ends the writing.
-    EXPECT_TRUE(fake.equations.empty());
+    // Sorted, the empty record comes first; it is skipped, not the end.
+    EXPECT_EQ(fake.equations, (std::vector<std::string>{"A y", "b_2 x", "C z"}));
+    fake.equations.clear();
 
     Fill(set, {"b_2 x", "A y", "same 1", "same 2"});
     EXPECT_EQ(SetRecords_Serial(*tp_, set, kRecordKindEquation), 1);
@@ -136,6 +154,28 @@ TEST_F(Records, WritingSendsTheSortedRecordsUpToTheFirstEmptyOne) {
 
     RecordSet empty;
     EXPECT_EQ(SetRecords_Serial(*tp_, empty, kRecordKindUser), 0);
+}
+
+TEST_F(Records, WritesThatAreNeverConfirmedAreReported) {
+    FakeInstrument& fake = Fake("H8 2.05");
+    fake.refuseSet = "eqn";
+    fake.refusal = "Busy";  // answered, not refused, never "OK"
+    ConnectFake(fake);
+    RecordSet set;
+    Fill(set, {"A 1", "B 2"});
+    EXPECT_EQ(SetRecords_Serial(*tp_, set, kRecordKindEquation), kTPPartial);
+    EXPECT_TRUE(Logged("SetRecords_Serial: 2 \"eqn\" records were not confirmed"));
+
+    // A silent instrument ends the writing at the first record.
+    ASSERT_EQ(StartAndConnect(
+                  [](const std::string& m) {
+                      return m == "get -ver\r" ? Answer("H8 2.05") : std::string();
+                  },
+                  1),
+              1);
+    EXPECT_EQ(SetRecords_Serial(*tp_, set, kRecordKindEquation), kDCNoAnswer);
+    const auto sent = SentSinceConnect();
+    EXPECT_EQ(sent, (std::vector<std::string>{"set -eqn 0 A 1\r"}));
 }
 
 }  // namespace

@@ -237,6 +237,13 @@ TEST_F(LinkTest, WakeSequenceStopsWhenTheHookCancels) {
               std::string::npos);
 }
 
+TEST_F(LinkTest, WakeSequenceStopsAtTheFirstFailedWrite) {
+    device_->Vanish();  // 909 writes to a pulled cable would take 50 s
+    EXPECT_EQ(SendWake(*link_), kTSErrClosed);
+    EXPECT_NE(LogText().find("SendWake stopped after 0 of 909 packets (error -21)"),
+              std::string::npos);
+}
+
 TEST(DeviceOptionsTest, RangesAreCheckedAndZeroTriesTakeTheDefaults) {
     Terrel_Protocol link(nullptr);
     LinkOptions options;

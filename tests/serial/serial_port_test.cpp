@@ -4,17 +4,38 @@
 
 #include <gtest/gtest.h>
 
+#include <dlfcn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <termios.h>
 
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <vector>
 
 #include "log/tarsa_log.h"
 #include "support/pty_pair.h"
+
+// Every tcdrain of the code under test passes through here on its way to
+// the C library, noting the line speed and whether the descriptor was still
+// open, so a test can tell that output was drained before a change.
+struct DrainSeen {
+    int fd;
+    speed_t speed;
+};
+static std::vector<DrainSeen> gDrains;
+
+extern "C" int tcdrain(int fd) {
+    using Real = int (*)(int);
+    static const Real real = reinterpret_cast<Real>(dlsym(RTLD_NEXT, "tcdrain"));
+    struct termios tio {};
+    gDrains.push_back({fd, tcgetattr(fd, &tio) == 0 ? cfgetospeed(&tio) : speed_t(0)});
+    return real(fd);
+}
 
 namespace tarsa {
 namespace {
@@ -25,7 +46,10 @@ class SerialPortTest : public ::testing::Test {
         ASSERT_TRUE(pty_.ok());
         port_.log = &log_;
     }
-    void TearDown() override { TSClose(port_); }
+    void TearDown() override {
+        TSClose(port_);
+        unlink(logPath_.c_str());
+    }
 
     void Open(uint32_t baud = 9600) {
         ASSERT_EQ(TSOpen(port_, pty_.SlavePath().c_str(), baud), kTSOk);
@@ -43,6 +67,9 @@ class SerialPortTest : public ::testing::Test {
     test::PtyPair pty_;
     TarsaLog log_{"/dev/null", 40, false};
     TarsaSerial port_;
+    const std::string logPath_ = (std::filesystem::temp_directory_path() /
+                                  ("tarsa_serial_" + std::to_string(getpid()) + ".txt"))
+                                     .string();
 };
 
 TEST_F(SerialPortTest, OpenErrorsMapToMissingAndInUse) {
@@ -60,6 +87,44 @@ TEST_F(SerialPortTest, OpenErrorsMapToMissingAndInUse) {
     TSClose(second);
 }
 
+TEST_F(SerialPortTest, SystemFailuresGetCodesNoOtherLayerUses) {
+    // A path that is no terminal (ENOTTY, 25 = the instrument's "login failed").
+    TarsaLog log(logPath_.c_str(), 30, false);
+    port_.log = &log;
+    EXPECT_EQ(TSOpen(port_, "/dev/null", 9600), kTSErrNotTerminal);
+    TSClose(port_);
+    std::ifstream in(logPath_);
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_NE(text.find("TSOpen: /dev/null is not a serial port"), std::string::npos) << text;
+    port_.log = &log_;  // the local log ends with this test
+
+    // A device that vanished (EIO, 5 = this layer's own "in use").
+    Open();
+    pty_.CloseMaster();
+    EXPECT_EQ(TSHostBaud(port_, 19200), kTSErrIo);
+    // Errors without a code of their own.
+    EXPECT_EQ(TSPosixErrorCode(EMFILE), kTSErrSystem);
+    EXPECT_EQ(TSPosixErrorCode(EXDEV), kTSErrSystem);
+}
+
+TEST_F(SerialPortTest, OutputIsDrainedBeforeTheLineSpeedChangesAndBeforeClosing) {
+    Open(9600);
+    const int fd = port_.handle;
+    size_t written = 0;
+    ASSERT_EQ(TSWrite(port_, "boot", 4, written), 4);
+    gDrains.clear();
+    ASSERT_EQ(TSHostBaud(port_, 38400), kTSOk);
+    ASSERT_EQ(gDrains.size(), 1u);
+    EXPECT_EQ(gDrains[0].fd, fd);
+    EXPECT_EQ(gDrains[0].speed, static_cast<speed_t>(B9600)) << "drained after the change";
+    EXPECT_EQ(pty_.SlaveSpeed(), static_cast<speed_t>(B38400));
+
+    ASSERT_EQ(TSClose(port_), kTSOk);
+    ASSERT_EQ(gDrains.size(), 2u);
+    EXPECT_EQ(gDrains[1].fd, fd);
+    EXPECT_EQ(gDrains[1].speed, static_cast<speed_t>(B38400)) << "drained after closing";
+}
+
 TEST_F(SerialPortTest, BaudZeroOpensAt9600AndHostBaudChangesTheLine) {
     Open(0);
     EXPECT_EQ(port_.baud, 9600u);
@@ -70,7 +135,7 @@ TEST_F(SerialPortTest, BaudZeroOpensAt9600AndHostBaudChangesTheLine) {
     EXPECT_EQ(port_.baud, 38400u);
     EXPECT_EQ(pty_.SlaveSpeed(), static_cast<speed_t>(B38400));
 
-    EXPECT_EQ(TSHostBaud(port_, 12345), -EINVAL);
+    EXPECT_EQ(TSHostBaud(port_, 12345), kTSErrBaudRate);
     EXPECT_EQ(port_.baud, 38400u) << "a refused rate leaves the current one";
 
     TarsaSerial unnamed;
