@@ -1,16 +1,97 @@
 #include "app/paths.h"
 
+#include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <utility>
+#include <vector>
 
 namespace tarsa::app {
 namespace {
 
+constexpr const char* kHistorySuffix = ".settings.txt";
+constexpr const char* kTimeFormat = "%Y%m%dT%H%M%SZ";
+constexpr size_t kTimeLength = 16;  // 20261208T161834Z
+// More copies of one device within one second than this is not a history.
+constexpr int kMaxCopies = 1000;
+
 std::string HomeFolder() {
     const char* home = getenv("HOME");
     return home && home[0] ? home : ".";
+}
+
+std::string FileNamePart(const std::string& text, const char* empty) {
+    std::string out;
+    for (char c : text) {
+        const bool safe = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') ||
+                          (c >= '0' && c <= '9') || c == '.' || c == '-';
+        out += safe ? c : '-';
+    }
+    // A leading dot would hide the file.
+    if (!out.empty() && out[0] == '.') out[0] = '-';
+    return out.empty() ? empty : out;
+}
+
+bool AllDigits(const std::string& s, size_t from, size_t count) {
+    if (from + count > s.size()) return false;
+    for (size_t i = from; i < from + count; ++i) {
+        if (s[i] < '0' || s[i] > '9') return false;
+    }
+    return true;
+}
+
+// Writes `from` to a new owner-only file `to` (which must not exist), for a
+// history on another file system. Returns 1 or -(errno).
+int CopyFile(const std::string& from, const std::string& to) {
+    const int in = open(from.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0) return -errno;
+    const int out = open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (out < 0) {
+        const int error = errno;
+        close(in);
+        return -error;
+    }
+    int rc = 1;
+    char buffer[8192];
+    for (;;) {
+        const ssize_t n = read(in, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            rc = -errno;
+            break;
+        }
+        if (n == 0) break;
+        for (ssize_t done = 0; done < n;) {
+            const ssize_t w = write(out, buffer + done, static_cast<size_t>(n - done));
+            if (w < 0 && errno == EINTR) continue;
+            if (w <= 0) {
+                rc = w < 0 ? -errno : -EIO;
+                break;
+            }
+            done += w;
+        }
+        if (rc < 0) break;
+    }
+    if (rc > 0 && fsync(out) != 0) rc = -errno;
+    if (close(out) != 0 && rc > 0) rc = -errno;
+    close(in);
+    if (rc < 0) unlink(to.c_str());
+    return rc;
+}
+
+void SyncFolder(const std::string& folder) {
+    const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd >= 0) {
+        fsync(fd);
+        close(fd);
+    }
 }
 
 }  // namespace
@@ -31,6 +112,127 @@ bool MakeFolders(const std::string& path) {
     }
     struct stat st {};
     return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+std::string SettingsHistoryFolder(const std::string& dataFolder) {
+    return dataFolder + "/history";
+}
+
+std::string HistoryFileName(const std::string& device, const std::string& serial, time_t when,
+                            int copy) {
+    struct tm utc {};
+    gmtime_r(&when, &utc);
+    char stamp[32];
+    strftime(stamp, sizeof stamp, kTimeFormat, &utc);
+    std::string name =
+        FileNamePart(device, "device") + "_" + FileNamePart(serial, "unknown") + "_" + stamp;
+    if (copy > 1) name += "-" + std::to_string(copy);
+    return name + kHistorySuffix;
+}
+
+bool HistoryFileTime(const std::string& name, time_t& when) {
+    const size_t suffix = strlen(kHistorySuffix);
+    if (name.size() <= suffix || name.compare(name.size() - suffix, suffix, kHistorySuffix) != 0) {
+        return false;
+    }
+    std::string stem = name.substr(0, name.size() - suffix);
+    const size_t dash = stem.find_last_of('-');
+    if (dash != std::string::npos && dash > 0 && stem[dash - 1] == 'Z' &&
+        AllDigits(stem, dash + 1, stem.size() - dash - 1) && stem.size() > dash + 1) {
+        stem.resize(dash);
+    }
+    if (stem.size() < kTimeLength + 1) return false;
+    const size_t at = stem.size() - kTimeLength;
+    if (stem[at - 1] != '_' || !AllDigits(stem, at, 8) || stem[at + 8] != 'T' ||
+        !AllDigits(stem, at + 9, 6) || stem[at + 15] != 'Z') {
+        return false;
+    }
+    struct tm utc {};
+    utc.tm_year = std::atoi(stem.substr(at, 4).c_str()) - 1900;
+    utc.tm_mon = std::atoi(stem.substr(at + 4, 2).c_str()) - 1;
+    utc.tm_mday = std::atoi(stem.substr(at + 6, 2).c_str());
+    utc.tm_hour = std::atoi(stem.substr(at + 9, 2).c_str());
+    utc.tm_min = std::atoi(stem.substr(at + 11, 2).c_str());
+    utc.tm_sec = std::atoi(stem.substr(at + 13, 2).c_str());
+    const struct tm asRead = utc;
+    when = timegm(&utc);
+    // timegm normalises a 13th month or a 32nd day; such a name is not ours.
+    return when != static_cast<time_t>(-1) && utc.tm_year == asRead.tm_year &&
+           utc.tm_mon == asRead.tm_mon && utc.tm_mday == asRead.tm_mday &&
+           utc.tm_hour == asRead.tm_hour && utc.tm_min == asRead.tm_min;
+}
+
+int MoveToSettingsHistory(const std::string& path, const std::string& dataFolder,
+                          const std::string& device, const std::string& serial, time_t now,
+                          std::string& movedTo) {
+    struct stat st {};
+    if (lstat(path.c_str(), &st) != 0) return errno == ENOENT ? 0 : -errno;
+    if (!S_ISREG(st.st_mode)) return 0;  // not a settings file: nothing to keep
+    const std::string folder = SettingsHistoryFolder(dataFolder);
+    errno = 0;
+    if (!MakeFolders(folder)) return errno ? -errno : -ENOTDIR;
+
+    std::string target;
+    for (int copy = 1; copy <= kMaxCopies && target.empty(); ++copy) {
+        std::string candidate = folder + "/" + HistoryFileName(device, serial, now, copy);
+        struct stat existing {};
+        if (lstat(candidate.c_str(), &existing) != 0 && errno == ENOENT) target = candidate;
+    }
+    if (target.empty()) return -EEXIST;
+
+    if (rename(path.c_str(), target.c_str()) != 0) {
+        if (errno != EXDEV) return -errno;
+        const int rc = CopyFile(path, target);
+        if (rc < 0) return rc;
+        if (unlink(path.c_str()) != 0) {
+            const int error = errno;
+            unlink(target.c_str());
+            return -error;
+        }
+    }
+    chmod(target.c_str(), 0600);
+    SyncFolder(folder);
+    movedTo = target;
+    PruneSettingsHistory(folder, now);
+    return 1;
+}
+
+int PruneSettingsHistory(const std::string& historyFolder, time_t now) {
+    DIR* dir = opendir(historyFolder.c_str());
+    if (!dir) return 0;
+    std::vector<std::pair<time_t, std::string>> files;
+    while (const dirent* entry = readdir(dir)) {
+        time_t when = 0;
+        if (HistoryFileTime(entry->d_name, when)) files.emplace_back(when, entry->d_name);
+    }
+    closedir(dir);
+    std::sort(files.begin(), files.end(), [](const auto& a, const auto& b) {
+        return a.first != b.first ? a.first > b.first : a.second > b.second;
+    });
+    int removed = 0;
+    for (size_t i = kHistoryKeepFiles; i < files.size(); ++i) {
+        if (now - files[i].first < kHistoryKeepSeconds) continue;
+        const std::string file = historyFolder + "/" + files[i].second;
+        struct stat st {};
+        if (lstat(file.c_str(), &st) == 0 && S_ISREG(st.st_mode) && unlink(file.c_str()) == 0) {
+            ++removed;
+        }
+    }
+    return removed;
+}
+
+std::string ShellWord(const std::string& text) {
+    bool safe = !text.empty();
+    for (char c : text) {
+        if (!((c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+              (c != '\0' && strchr("_./:=@%+,-", c)))) {
+            safe = false;
+        }
+    }
+    if (safe) return text;
+    std::string out = "'";
+    for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return out + "'";
 }
 
 }  // namespace tarsa::app

@@ -2,7 +2,9 @@
 
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 
+#include "instrument/settings_file.h"
 #include "link/terrel_protocol.h"
 #include "serial/timing.h"
 
@@ -94,9 +96,14 @@ int RunStartSequence(MainWindow& w, Tarsa_protocol& tp, const std::function<int(
     ui.SetLabel(Label::LblConnect, "Do NOT disconnect " + N + " until finished.");
     w.RebuildSettingsFilePath();
 
+    // Nothing of an earlier run may be restored by this one: a capture that
+    // fails leaves no mask or records that the restore would write back.
     tp.loggerSettings = LoggerSettings{};
     tp.instrumentSettings = InstrumentSettings{};
+    FreeRecords(tp.users);
+    FreeRecords(tp.equations);
     tp.captured = 0;
+    tp.savedFlags = 0;
     w.Identity() = InstrumentIdentity{};
 
     ui.SetLabel(Label::StatusText, "Connecting to " + N + "...");
@@ -124,7 +131,10 @@ int RunStartSequence(MainWindow& w, Tarsa_protocol& tp, const std::function<int(
             w.Log()->Write(kLogOutcome, kHostTag, "Finished updating device in %d seconds",
                            static_cast<int>(seconds));
         }
-        remove(w.SettingsFilePath().c_str());
+        // The settings are back on the device; the file goes to the history,
+        // not away, in case the restore did not take everything.
+        std::string kept;
+        KeepSettingsFile(w, w.SettingsFilePath(), kept);
         ui.SetLabel(Label::LblConnect, "You may disconnect your " + N + " now.");
     }
 
@@ -141,6 +151,84 @@ int RunStartSequence(MainWindow& w, Tarsa_protocol& tp, const std::function<int(
     ui.SetBusyCursor(false);
     w.SetBusy(false);
     return result;
+}
+
+int KeepSettingsFile(MainWindow& w, const std::string& path, std::string& movedTo) {
+    std::string serial;
+    ReadInfoFileValue(path.c_str(), "sn", serial);
+    const int rc = MoveToSettingsHistory(path, w.DataFolderPath(), w.DisplayName(), serial,
+                                         time(nullptr), movedTo);
+    if (w.Log() && rc > 0) {
+        w.Log()->Write(kLogOutcome, kHostTag, "Settings history: moved %s to %s", path.c_str(),
+                       movedTo.c_str());
+    } else if (w.Log() && rc < 0) {
+        w.Log()->Write(kLogOutcome, kHostTag,
+                       "Settings history: could not move %s (error %d); it stays where it is",
+                       path.c_str(), -rc);
+    }
+    return rc;
+}
+
+int SetAsideEarlierSettingsFile(MainWindow& w, const std::string& path) {
+    const std::string& W = w.WindowCaption();
+    const std::string& N = w.DisplayName();
+    std::string movedTo;
+    const int rc = KeepSettingsFile(w, path, movedTo);
+    if (rc == 0) return kUpdateOk;
+    if (rc < 0) {
+        w.ErrorOK("The " + W + " could not move the settings file left by an earlier run\n" + path +
+                      "\ninto " + SettingsHistoryFolder(w.DataFolderPath()) + " (" +
+                      std::string(strerror(-rc)) + ").\n\nNothing was changed on your " + N +
+                      "; the file stays where it is.",
+                  "Settings Error", MessageKind::Error);
+        return kUpdateSettingsNotKept;
+    }
+    w.ErrorOK("The " + W + " found a settings file left by an earlier run:\n" + path + "\n\nYour " +
+                  N +
+                  " answers with its firmware, so that file is not needed to finish an "
+                  "update. It has been moved to\n" +
+                  movedTo + "\nbefore the settings are saved again.\n\nTo write those " +
+                  "settings back to your " + N + ", run:\ntarsa-update --restore-settings " +
+                  ShellWord(movedTo) + " --port " + ShellWord(w.SelectedPortName()),
+              "Earlier Settings File", MessageKind::Information);
+    return kUpdateOk;
+}
+
+int ConfirmDeviceType(MainWindow& w, const InstrumentIdentity& id) {
+    if (id.type == w.Host().image.typeCode) return kUpdateOk;
+    const std::string F = id.displayName;
+    std::string text = "The " + w.WindowCaption() + " expected to find a " + w.DisplayName() +
+                       ";\nhowever, it found a " + F + ".\n\nThis updater can not update a " + F +
+                       ".";
+    if (w.FactoryMode()) {
+        text += "\n\n[Factory Mode Override: Click OK to load FW anyway]";
+        return w.AskOkCancel(text, "Wrong Device") ? kUpdateOk : kUpdateWrongDevice;
+    }
+    w.ErrorOK(text, "Wrong Device", MessageKind::Error);
+    return kUpdateWrongDevice;
+}
+
+std::string RestoreFailureText(const MainWindow& w, int d) {
+    const std::string& W = w.WindowCaption();
+    const std::string& N = w.DisplayName();
+    if (d == kTPFileNotFound) {
+        return "The " + W + " couldn't find the settings file for your " + N +
+               ".\n\nPlease try again or contact Corvane for help.";
+    }
+    if (d == kTPFileAccessDenied || d == kTPFileBadHandle) {
+        return "The " + W + " failed to read the settings file for your " + N +
+               ".\n\nPlease try again or contact Corvane for help." +
+               "\n\nError: " + std::to_string(d);
+    }
+    if (d == kTPPartial) {
+        return "The " + W + " failed to restore some of the settings for your " + N +
+               ".\n\nPlease check the settings after this updater is finished.";
+    }
+    if (d < 0) {
+        return "The " + W + " failed to restore the settings for your " + N +
+               ".\n\nPlease try again.\n\n[Error " + std::to_string(d) + "]";
+    }
+    return {};
 }
 
 std::string PortFailureText(int code, const std::string& P) {
@@ -218,18 +306,7 @@ int InstrumentUpdate::RunUpdate() {
         SetInstrumentIdentity(host.image.typeCode, 999, &id);
     } else {
         // 4. The right device?
-        const std::string F = id.displayName;
-        if (id.type != host.image.typeCode) {
-            std::string text = "The " + W + " expected to find a " + N + ";\nhowever, it found a " +
-                               F + ".\n\nThis updater can not update a " + F + ".";
-            if (w_.FactoryMode()) {
-                text += "\n\n[Factory Mode Override: Click OK to load FW anyway]";
-                if (!w_.AskOkCancel(text, "Wrong Device")) return kUpdateWrongDevice;
-            } else {
-                w_.ErrorOK(text, "Wrong Device", MessageKind::Error);
-                return kUpdateWrongDevice;
-            }
-        }
+        if (ConfirmDeviceType(w_, id) < 0) return kUpdateWrongDevice;
         // 5. Firmware that can be updated at all.
         if (!id.supported) {
             w_.ErrorOK("The firmware in the connected " + N +
@@ -293,6 +370,10 @@ int InstrumentUpdate::RunUpdate() {
                     return l;
                 }
             }
+            // The application answered, so a file left by an earlier run is
+            // not a recovery's: keep it in the history before it is replaced.
+            int kept = SetAsideEarlierSettingsFile(w_, w_.SettingsFilePath());
+            if (kept < 0) return kept;
             int s = TPSaveInfo(tp_, w_.SettingsFilePath().c_str());
             if (s < 0) {
                 if (w_.RepMode() || w_.FactoryMode()) {
@@ -385,21 +466,7 @@ int InstrumentUpdate::RunUpdate() {
         int d =
             TPRestoreInfo(tp_, w_.SettingsFilePath().c_str(),
                           w_.ReplaceSerial() && !newSerial.empty() ? newSerial.c_str() : nullptr);
-        std::string text;
-        if (d == kTPFileNotFound) {
-            text = "The " + W + " couldn't find the settings file for your " + N +
-                   ".\n\nPlease try again or contact Corvane for help.";
-        } else if (d == kTPFileAccessDenied || d == kTPFileBadHandle) {
-            text = "The " + W + " failed to read the settings file for your " + N +
-                   ".\n\nPlease try again or contact Corvane for help." +
-                   "\n\nError: " + std::to_string(d);
-        } else if (d == kTPPartial) {
-            text = "The " + W + " failed to restore some of the settings for your " + N +
-                   ".\n\nPlease check the settings after this updater is finished.";
-        } else if (d < 0) {
-            text = "The " + W + " failed to restore the settings for your " + N +
-                   ".\n\nPlease try again.\n\n[Error " + std::to_string(d) + "]";
-        }
+        const std::string text = RestoreFailureText(w_, d);
         if (!text.empty()) w_.ErrorOK(text, "Settings Error", MessageKind::Error);
     }
 

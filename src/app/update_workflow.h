@@ -8,6 +8,8 @@
 // shows exactly one message (the gates show their own) and ends the run with
 // a negative result. The settings file survives a failed run, so a later run
 // that finds the loader already waiting restores what the failed run saved.
+// It is never overwritten or deleted: a capture that would replace it, and a
+// successful run, move it into the settings history (app/paths.h).
 #pragma once
 
 #include <functional>
@@ -26,6 +28,7 @@ inline constexpr int kUpdateNoLoader = -110;
 inline constexpr int kUpdateRefused = -120;
 inline constexpr int kUpdateWrongDevice = -121;
 inline constexpr int kUpdateLowBattery = -130;
+inline constexpr int kUpdateSettingsNotKept = -140;  // an earlier settings file could not be kept
 
 // The Start sequence both workflows share: prepares the window and the
 // protocol object, runs `run`, then reports success (elapsed time, log line,
@@ -33,6 +36,27 @@ inline constexpr int kUpdateLowBattery = -130;
 // returns the window to idle. Returns run's result.
 int RunStartSequence(MainWindow& window, Tarsa_protocol& protocol, const std::function<int()>& run,
                      const std::function<void()>& undoFailure);
+
+// Moves the settings file at `path` into the settings history, named after
+// the window's device and the serial number the file holds, and logs where
+// it went. Returns MoveToSettingsHistory's result (1 moved, 0 no file).
+int KeepSettingsFile(MainWindow& window, const std::string& path, std::string& movedTo);
+
+// Before a capture replaces the settings file at `path`: a file left there
+// by an earlier run is moved into the history, and the user is told where
+// it went and the command that writes it back. Returns 1 (nothing there, or
+// moved), or kUpdateSettingsNotKept after its message when the file could
+// not be moved, in which case the capture must not run.
+int SetAsideEarlierSettingsFile(MainWindow& window, const std::string& path);
+
+// The type check: the connected `identity` must be of the type the loader
+// host's image is for. Otherwise the "Wrong Device" message is shown (asked,
+// in factory mode, whether to go on). Returns 1 or kUpdateWrongDevice.
+int ConfirmDeviceType(MainWindow& window, const InstrumentIdentity& identity);
+
+// The "Settings Error" text for a TPRestoreInfo result `d`; empty when d
+// is not negative.
+std::string RestoreFailureText(const MainWindow& window, int d);
 
 // The connection failure texts for a port that is in use (-5) or missing
 // (-2), shared by both workflows; empty for other codes.

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "app/main_window.h"
+#include "app/settings_transfer.h"
 #include "cli/terminal_ui.h"
 #include "cli/web_commands.h"
 #include "serial/port_enum.h"
@@ -39,14 +40,21 @@ void PrintUsage(FILE* out) {
         "  tarsa-update --list-ports\n"
         "  tarsa-update --port PORT [--yes] [--data-dir DIR] [--rep|--factory]\n"
         "               [--firmware FILE] [--keep-data] [--new-serial SN] [--verbose]\n"
+        "  tarsa-update --restore-settings FILE --port PORT [--data-dir DIR] [--verbose]\n"
+        "               [--factory [--new-serial SN]]\n"
+        "  tarsa-update --backup-settings FILE --port PORT [--data-dir DIR] [--verbose]\n"
         "  tarsa-update --dump-image FILE [--rep --firmware FILE]\n"
-        "  tarsa-update --simulate [--data-dir DIR] [--verbose]\n"
+        "  tarsa-update --simulate [--simulate-baud 9600] [--data-dir DIR] [--verbose]\n"
+        "  tarsa-update --check-version [--yes]\n"
+        "  tarsa-update --send-feedback --name NAME [--email ADDRESS] [--company TEXT]\n"
+        "               [--phone TEXT] [--email-to ADDRESS] [--kind KIND]\n"
+        "               [--message TEXT] [--attach FILE] [--yes]\n"
         "  tarsa-update --help | --version\n"
         "\n"
         "  --list-ports      list the serial ports: name, TAB, description\n"
         "  --port PORT       update the instrument on PORT (/dev/ttyUSB0, ttyUSB0, /dev/pts/3)\n"
-        "  --yes             answer OK to every question\n"
-        "  --data-dir DIR    folder of the log and the settings file\n"
+        "  --yes             answer OK (or Yes) to every question\n"
+        "  --data-dir DIR    folder of the log, the settings file and the settings history\n"
         "                    (default $XDG_DATA_HOME/Corvane/TarsaBSL)\n"
         "  --rep             repair mode: --firmware may replace the built-in image\n"
         "  --factory         factory mode (includes --rep): wrong-device override,\n"
@@ -55,17 +63,38 @@ void PrintUsage(FILE* out) {
         "  --keep-data       do not erase the stored measurement data\n"
         "  --new-serial SN   give the instrument a new serial number (needs --factory)\n"
         "  --verbose         log byte-level serial traces too\n"
+        "  --restore-settings FILE\n"
+        "                    write the settings in FILE (a settings file, for example one\n"
+        "                    from DIR/history) to the device on PORT; the firmware stays\n"
+        "  --backup-settings FILE\n"
+        "                    save the settings of the device on PORT into FILE; the\n"
+        "                    firmware stays\n"
         "  --dump-image FILE write the firmware image that would be installed to FILE\n"
-        "  --simulate        run against a simulated %s on a pseudo-terminal\n",
+        "  --simulate        run against a simulated %s on a pseudo-terminal\n"
+        "  --simulate-baud 9600\n"
+        "                    with --simulate: take the time the bytes need on a 9600 baud wire\n"
+        "  --check-version   ask the version service whether newer firmware exists\n"
+        "  --send-feedback   send feedback with the diagnostic log attached:\n"
+        "    --name NAME       your name (required)\n"
+        "    --email ADDRESS   your e-mail address\n"
+        "    --company TEXT    your company\n"
+        "    --phone TEXT      your telephone number\n"
+        "    --email-to ADDRESS  who receives the feedback\n"
+        "    --kind KIND       general, feature, bug or other\n"
+        "    --message TEXT    the feedback itself\n"
+        "    --attach FILE     a file to send along\n",
         kSensorVariant ? "Handra with a digital sensor" : "Talox");
 }
 
 struct Options {
-    std::string mode;  // list-ports, port, dump-image, simulate
+    // list-ports, port, restore-settings, backup-settings, dump-image,
+    // simulate, check-version, send-feedback
+    std::string mode;
     std::string port;
     std::string dataDir;
     std::string firmware;
     std::string dumpPath;
+    std::string settingsPath;  // --restore-settings, --backup-settings
     std::string newSerial;
     bool yes = false;
     bool rep = false;
@@ -101,7 +130,11 @@ bool Parse(int argc, char** argv, Options& o) {
         if (a == "--list-ports") {
             ok = setMode("list-ports");
         } else if (a == "--port") {
-            ok = setMode("port") && value(o.port);
+            ok = value(o.port);
+        } else if (a == "--restore-settings") {
+            ok = setMode("restore-settings") && value(o.settingsPath);
+        } else if (a == "--backup-settings") {
+            ok = setMode("backup-settings") && value(o.settingsPath);
         } else if (a == "--dump-image") {
             ok = setMode("dump-image") && value(o.dumpPath);
         } else if (a == "--simulate") {
@@ -163,8 +196,18 @@ bool Parse(int argc, char** argv, Options& o) {
         }
         if (!ok) return false;
     }
+    const bool settingsMode = o.mode == "restore-settings" || o.mode == "backup-settings";
+    if (!o.port.empty() && !o.mode.empty() && !settingsMode) {
+        fprintf(stderr, "tarsa-update: --port and --%s cannot be combined\n", o.mode.c_str());
+        return false;
+    }
+    if (o.mode.empty() && !o.port.empty()) o.mode = "port";
     if (o.mode.empty()) {
         fprintf(stderr, "tarsa-update: say what to do (--port, --list-ports, ...)\n");
+        return false;
+    }
+    if (settingsMode && o.port.empty()) {
+        fprintf(stderr, "tarsa-update: --%s needs --port\n", o.mode.c_str());
         return false;
     }
     if (!o.firmware.empty() && !o.rep && !o.factory) {
@@ -341,6 +384,27 @@ int RunSession(Session& session, const Options& o, const std::string& port) {
     return kExitFailed;
 }
 
+// --restore-settings and --backup-settings: the settings alone, through the
+// same window logic as the update, without its start-up warnings.
+int TransferSettings(const Options& o) {
+    Session session(o);
+    tarsa::app::MainWindow& window = session.Window();
+    if (!session.Healthy()) return kExitFailed;
+    if (!o.firmware.empty() && window.OpenFirmwareFile(o.firmware) < 0) return kExitFailed;
+    if (!o.newSerial.empty()) {
+        window.ReplaceSerialNumberClick();
+        session.Ui().SetSerialEditText(o.newSerial);
+    }
+    window.SelectPort(o.port);
+    InterruptGuard guard(window);
+    session.Ui().onPump = [&] { guard.Check(); };
+    const int rc = o.mode == "restore-settings"
+                       ? tarsa::app::RestoreSettingsFromFile(window, o.settingsPath)
+                       : tarsa::app::BackupSettingsToFile(window, o.settingsPath);
+    session.Ui().onPump = nullptr;
+    return rc < 0 ? kExitFailed : kExitOk;
+}
+
 int Update(const Options& o, const std::string& port) {
     Session session(o);
     return RunSession(session, o, port);
@@ -401,6 +465,7 @@ int main(int argc, char** argv) {
     if (o.mode == "list-ports") return ListPorts();
     if (o.mode == "dump-image") return DumpImage(o);
     if (o.mode == "port") return Update(o, o.port);
+    if (o.mode == "restore-settings" || o.mode == "backup-settings") return TransferSettings(o);
     if (o.mode == "check-version" || o.mode == "send-feedback") {
         Session session(o);
         tarsa::app::MainWindow& w = session.Window();

@@ -35,6 +35,8 @@
 #include <string>
 #include <vector>
 
+#include "instrument/settings_file.h"
+
 #include "instrument/protocol_internal.h"
 #include "log/tarsa_log.h"
 
@@ -690,8 +692,9 @@ int ErrnoResult(int error) {
     }
 }
 
-// Reads the whole regular file at `path` into `out`. Returns 1 or an error.
-int ReadWholeFile(const Tarsa_protocol& tp, const char* path, std::string& out) {
+// Reads the whole regular file at `path` into `out`. Returns 1 or an error;
+// `tp` (or null) receives the log line of a file that is not one.
+int ReadWholeFile(const Tarsa_protocol* tp, const char* path, std::string& out) {
     // Non-blocking so that a FIFO in the file's place cannot hang the open.
     const int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return ErrnoResult(errno);
@@ -703,7 +706,7 @@ int ReadWholeFile(const Tarsa_protocol& tp, const char* path, std::string& out) 
     }
     if (!S_ISREG(st.st_mode) || static_cast<uint64_t>(st.st_size) > kMaxFileSize) {
         close(fd);
-        Log(tp, kLogOutcome, "ReadInfoFile found no settings file at %s", path);
+        if (tp) Log(*tp, kLogOutcome, "ReadInfoFile found no settings file at %s", path);
         return kTPBadAnswer;
     }
     out.assign(static_cast<size_t>(st.st_size), '\0');
@@ -753,7 +756,7 @@ int WriteInfoFile(Tarsa_protocol& tp, const char* path) {
 int ReadInfoFile(Tarsa_protocol& tp, const char* path) {
     if (!path || path[0] == '\0') return kTPMissingArgument;
     std::string text;
-    const int rc = ReadWholeFile(tp, path, text);
+    const int rc = ReadWholeFile(&tp, path, text);
     if (rc < 0) return rc;
     if (tp.type <= kTypeTalo || tp.type == kTypeLumet || tp.type > kLastInstrumentType) {
         return kTPNotApplicable;
@@ -761,6 +764,44 @@ int ReadInfoFile(Tarsa_protocol& tp, const char* path) {
     if (IsDataLoggerType(tp.type)) return ReadLoggerInfo(tp, text);
     if (tp.type == kTypeDigitalSensor) return ReadSensorInfo(tp, text);
     return ReadInstrumentInfo(tp, text);
+}
+
+const char* SettingsFileTypeWord(int type) {
+    switch (type) {
+        case kTypeTalob:
+            return "Talob";
+        case kTypeTalox:
+            return "Talox";
+        case kTypeBrisen:
+            return "Brisen";
+        case kTypeKel7:
+            return "kel7";
+        case kTypeOxbel:
+            return "Oxbel";
+        case kTypeDigitalSensor:
+            return "Digital Sensor";
+        default:
+            return InstrumentMatchWord(type);
+    }
+}
+
+int SettingsFileTypeOf(const std::string& word) {
+    for (int type = kTypeTalo; type <= kLastInstrumentType; ++type) {
+        if (word == SettingsFileTypeWord(type)) return type;
+    }
+    return kTypeUnknown;
+}
+
+int ReadInfoFileValue(const char* path, const char* key, std::string& value) {
+    if (!path || path[0] == '\0' || !key) return kTPMissingArgument;
+    std::string text;
+    const int rc = ReadWholeFile(nullptr, path, text);
+    if (rc < 0) return rc;
+    if (text.rfind(kHeader, 0) != 0) return kTPBadAnswer;
+    const auto found = FindValue(text, key);
+    if (!found) return kTPBadAnswer;
+    value.assign(found->data(), found->size());
+    return kTPOk;
 }
 
 int GetRecords_File(Tarsa_protocol& tp, RecordSet& set, int kind, std::string_view fileText) {

@@ -2,7 +2,10 @@
 // user interface, the real protocol layers, and a simulated Talox on a pty.
 #include "app/update_workflow.h"
 
+#include "app/settings_transfer.h"
+
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -101,6 +104,21 @@ class UpdateTest : public ::testing::Test {
             if (m.caption == caption) return &m;
         return nullptr;
     }
+    // The files in the settings history, by name.
+    std::vector<fs::path> History() const {
+        std::vector<fs::path> files;
+        if (!fs::exists(dir_ / "history")) return files;
+        for (const auto& entry : fs::directory_iterator(dir_ / "history"))
+            files.push_back(entry.path());
+        std::sort(files.begin(), files.end());
+        return files;
+    }
+    static std::string FileText(const fs::path& path) {
+        std::ifstream in(path, std::ios::binary);
+        std::stringstream ss;
+        ss << in.rdbuf();
+        return ss.str();
+    }
     void ExpectFlashHoldsTheImage() {
         std::vector<uint8_t> flash = device_->Flash();
         std::vector<ImageSection> sections;
@@ -139,6 +157,16 @@ TEST_F(UpdateTest, TaloxIsUpdatedAndKeepsEverySetting) {
     EXPECT_LT(std::fabs(std::stod(after["clock"]) - expected), 30.0);
 
     EXPECT_FALSE(fs::exists(w.SettingsFilePath())) << "the settings file goes after success";
+    const auto history = History();
+    ASSERT_EQ(history.size(), 1u) << "into the history, not away";
+    EXPECT_EQ(history[0].filename().string().rfind("Talox_TX12345_", 0), 0u) << history[0];
+    EXPECT_NE(FileText(history[0]).find("sn=\"TX12345\""), std::string::npos);
+    struct stat st {};
+    ASSERT_EQ(stat(history[0].c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_NE(LogText().find("Settings history: moved " + w.SettingsFilePath() + " to " +
+                             history[0].string()),
+              std::string::npos);
     EXPECT_NE(LogText().find("TarsaBSL Host: Finished updating device in "), std::string::npos);
     ASSERT_FALSE(ui_.progress.empty());
     EXPECT_EQ(ui_.progress.back(), 100);
@@ -169,6 +197,172 @@ TEST_F(UpdateTest, PowerLossMidUploadIsRecoveredWithTheSavedSettings) {
     ExpectFlashHoldsTheImage();
     EXPECT_EQ(Kept(device_->Settings()), before) << "restored from the settings file";
     EXPECT_FALSE(fs::exists(w.SettingsFilePath()));
+}
+
+// A run whose restore failed leaves the only copy of the settings in the
+// settings file; the next run finds the application answering and must keep
+// that file before its capture replaces it.
+TEST_F(UpdateTest, EarlierSettingsFileIsKeptBeforeTheCaptureReplacesIt) {
+    sim::DeviceConfig config;
+    config.settings = kCustomSettings;
+    config.hasLoader = false;  // each run stops after its capture
+    StartDevice("talox", config);
+    MainWindow& w = Show();
+    ASSERT_EQ(Start(), kBSLNoLoader);
+    const std::string original = FileText(w.SettingsFilePath());
+    ASSERT_NE(original.find("sn=\"TX12345\""), std::string::npos);
+    EXPECT_TRUE(History().empty());
+
+    config.settings = {};  // factory values now
+    StartDevice("talox", config);
+    w.SelectPort(device_->PortPath());
+    ui_.messages.clear();
+    ASSERT_EQ(Start(), kBSLNoLoader);
+    const auto history = History();
+    ASSERT_EQ(history.size(), 1u);
+    EXPECT_EQ(FileText(history[0]), original) << "the earlier file, unchanged";
+    EXPECT_EQ(history[0].filename().string().rfind("Talox_TX12345_", 0), 0u) << history[0];
+    EXPECT_EQ(FileText(w.SettingsFilePath()).find("TX12345"), std::string::npos)
+        << "the new capture holds the factory values";
+    const test::Shown* told = Shown_("Earlier Settings File");
+    ASSERT_NE(told, nullptr);
+    EXPECT_EQ(ui_.messages.front().caption, "Earlier Settings File") << "said before capturing";
+    EXPECT_NE(told->text.find("It has been moved to\n" + history[0].string()), std::string::npos)
+        << told->text;
+    EXPECT_NE(told->text.find("tarsa-update --restore-settings " + history[0].string() +
+                              " --port " + device_->PortPath()),
+              std::string::npos)
+        << told->text;
+
+    // A history that cannot be written stops the run before the capture.
+    fs::remove_all(dir_ / "history");
+    std::ofstream(dir_ / "history") << "a file where the folder belongs";
+    ui_.messages.clear();
+    EXPECT_EQ(Start(), kUpdateSettingsNotKept);
+    ASSERT_NE(Shown_("Settings Error"), nullptr);
+    EXPECT_TRUE(fs::exists(w.SettingsFilePath())) << "left where it was";
+}
+
+// The settings alone: a history file written back to a device whose
+// firmware reset them, and a backup that keeps what it replaces.
+TEST_F(UpdateTest, RestoreSettingsWritesAHistoryFileBackWithoutAnUpdate) {
+    sim::DeviceConfig config;
+    config.settings = kCustomSettings;
+    config.hasLoader = false;
+    StartDevice("talox", config);
+    const auto before = Kept(device_->Settings());
+    MainWindow& w = Show();
+    ASSERT_EQ(Start(), kBSLNoLoader);  // the capture is in the settings file
+    config.settings = {};
+    StartDevice("talox", config);  // the same device after its firmware was reset
+    w.SelectPort(device_->PortPath());
+    ASSERT_EQ(Start(), kBSLNoLoader);
+    ASSERT_EQ(History().size(), 1u);
+    const std::string kept = History()[0].string();
+    ASSERT_NE(Kept(device_->Settings()), before);
+
+    ui_.messages.clear();
+    ASSERT_EQ(RestoreSettingsFromFile(w, kept), kTransferOk)
+        << (ui_.messages.empty() ? "" : ui_.messages.back().text);
+    EXPECT_TRUE(ui_.messages.empty());
+    EXPECT_EQ(Kept(device_->Settings()), before);
+    EXPECT_EQ(device_->BlocksWritten(), 0) << "the firmware is not touched";
+    EXPECT_EQ(ui_.labels[Label::StatusText],
+              "Restored the settings of your Talox from " + kept + ".");
+    EXPECT_FALSE(w.Busy());
+
+    // Files that are not for this device are refused and change nothing.
+    const fs::path h8 = dir_ / "h8.txt";
+    std::ofstream(h8, std::ios::binary)
+        << "***** Auto-Generated Settings File -- DO NOT EDIT *****\r\n\r\n"
+           "type=\"H8\"\r\nsn=\"H8-1\"\r\n";
+    const fs::path notes = dir_ / "notes.txt";
+    std::ofstream(notes) << "sn=\"X\"\n";
+    const std::string tail = "\n\nNothing was changed on your Talox.";
+    struct Refusal {
+        fs::path file;
+        int result;
+        std::string text;
+    };
+    const Refusal refusals[] = {
+        {h8, kTransferWrongFile,
+         "The settings file\n" + h8.string() + "\nwas saved from a Hygra 8, not from a Talox." +
+             tail},
+        {notes, kTransferWrongFile,
+         "The file\n" + notes.string() + "\nis not a settings file." + tail},
+        {dir_ / "missing.txt", kTPFileNotFound,
+         "The Talox Firmware Updater couldn't find the settings file for your Talox.\n\nPlease "
+         "try again or contact Corvane for help.\n\n" +
+             (dir_ / "missing.txt").string()},
+    };
+    const int commands = device_->CommandCount();
+    for (const Refusal& r : refusals) {
+        ui_.messages.clear();
+        EXPECT_EQ(RestoreSettingsFromFile(w, r.file.string()), r.result) << r.file;
+        ASSERT_EQ(ui_.messages.size(), 1u) << r.file;
+        EXPECT_EQ(ui_.messages[0].text, r.text);
+    }
+    EXPECT_EQ(Kept(device_->Settings()), before);
+    EXPECT_LE(device_->CommandCount() - commands, 2) << "identified, never written to";
+}
+
+TEST_F(UpdateTest, BackupSettingsKeepsWhatItReplacesAndNeverAForeignFile) {
+    sim::DeviceConfig config;
+    config.settings = kCustomSettings;
+    StartDevice("talox", config);
+    MainWindow& w = Show();
+    const fs::path backup = dir_ / "lake4.txt";
+    ASSERT_EQ(BackupSettingsToFile(w, backup.string()), kTransferOk)
+        << (ui_.messages.empty() ? "" : ui_.messages.back().text);
+    const std::string first = FileText(backup);
+    EXPECT_NE(first.find("name=\"LAKE4\"\r\n"), std::string::npos);
+    EXPECT_TRUE(ui_.messages.empty());
+    EXPECT_EQ(device_->BlocksWritten(), 0);
+
+    ASSERT_EQ(BackupSettingsToFile(w, backup.string()), kTransferOk);
+    ASSERT_EQ(History().size(), 1u);
+    EXPECT_EQ(FileText(History()[0]), first);
+    ASSERT_NE(Shown_("Earlier Settings File"), nullptr);
+    EXPECT_NE(Shown_("Earlier Settings File")->text.find(History()[0].string()), std::string::npos);
+
+    const fs::path notes = dir_ / "notes.txt";
+    std::ofstream(notes) << "not settings";
+    ui_.messages.clear();
+    EXPECT_EQ(BackupSettingsToFile(w, notes.string()), kTransferWrongFile);
+    EXPECT_EQ(FileText(notes), "not settings");
+    ASSERT_EQ(ui_.messages.size(), 1u);
+    EXPECT_EQ(ui_.messages[0].caption, "Wrong Settings File");
+    EXPECT_EQ(History().size(), 1u);
+}
+
+// A Talox capture that fails after its first commands keeps the captured
+// mark; the restore mask must then be empty, not the last run's.
+TEST_F(UpdateTest, ARunStartsWithNothingCapturedByTheLastOne) {
+    StartDevice("talox");
+    MainWindow& w = Show();
+    Tarsa_protocol& tp = w.Protocol();
+    tp.savedFlags = 0x7FFEFFF;
+    tp.captured = 1;
+    ASSERT_EQ(AllocateRecords(tp.users, 2), kRecordsAllocated);
+    SetText(tp.loggerSettings.site, "from the last run");
+    uint32_t flags = 1;
+    int captured = 1;
+    int32_t users = 1;
+    std::string site = "?";
+    RunStartSequence(
+        w, tp,
+        [&] {
+            flags = tp.savedFlags;
+            captured = tp.captured;
+            users = tp.users.count;
+            site = tp.loggerSettings.site;
+            return -1;
+        },
+        [] {});
+    EXPECT_EQ(flags, 0u);
+    EXPECT_EQ(captured, 0);
+    EXPECT_EQ(users, 0);
+    EXPECT_EQ(site, "");
 }
 
 TEST_F(UpdateTest, LowBatteryStopsAndTheLimitIsTenPercent) {

@@ -14,12 +14,14 @@
 #include <thread>
 #include <vector>
 
+#include "sim/simulator.h"
 #include "support/pty_pair.h"
 #include "web/web_test_support.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+namespace sim = tarsa::sim;
 
 // What the program prints follows the variant it was built as: the
 // instrument updater for the Talox, or the digital-sensor updater whose
@@ -94,6 +96,9 @@ TEST_F(TarsaUpdateTest, UsageErrorsExitTwo) {
         {"--list-ports", "--simulate"},
         {"--send-feedback", "--email", "a@b.example"},
         {"--send-feedback", "--name", "A", "--kind", "rant"},
+        {"--restore-settings", "s.txt"},
+        {"--backup-settings", "s.txt", "--list-ports"},
+        {"--port", "ttyUSB0", "--check-version"},
     };
     for (const auto& args : bad) {
         ProgramRun run = RunProgram(args, env_);
@@ -166,6 +171,39 @@ TEST_F(TarsaUpdateTest, SimulateUpdatesTheVariantsSimulatedDevice) {
         << run.out;
     EXPECT_NE(run.out.find("Successfully updated firmware in "), std::string::npos) << run.out;
     EXPECT_TRUE(fs::exists(dir_ / "sim" / (std::string(kVariant.caption) + ".errors.txt")));
+}
+
+TEST_F(TarsaUpdateTest, SettingsAreBackedUpAndWrittenBackWithoutAnUpdate) {
+    if (TARSA_DIGITAL_SENSOR_BUILD) GTEST_SKIP() << "the instrument updater's commands";
+    sim::DeviceConfig config;
+    config.settings = {{"i", "LAKE4"}, {"sn", "TX777"}, {"site", "North field"}};
+    auto original = sim::Simulator::Start("talox", config);
+    ASSERT_NE(original, nullptr);
+    const std::string file = (dir_ / "lake4.txt").string();
+    const std::string data = (dir_ / "d").string();
+    ProgramRun run = RunProgram(
+        {"--backup-settings", file, "--port", original->PortPath(), "--data-dir", data}, env_);
+    ASSERT_EQ(run.status, 0) << run.out;
+    EXPECT_NE(run.out.find("Saved the settings of your Talox to " + file + "."), std::string::npos)
+        << run.out;
+
+    auto reset = sim::Simulator::Start("talox");  // factory settings
+    ASSERT_NE(reset, nullptr);
+    run = RunProgram({"--restore-settings", file, "--port", reset->PortPath(), "--data-dir", data},
+                     env_);
+    EXPECT_EQ(run.status, 0) << run.out;
+    for (const char* word : {"i", "sn", "site"})
+        EXPECT_EQ(reset->Settings()[word], config.settings[word]) << word;
+    EXPECT_EQ(reset->BlocksWritten(), 0);
+
+    auto talob = sim::Simulator::Start("talob");
+    ASSERT_NE(talob, nullptr);
+    run = RunProgram({"--restore-settings", file, "--port", talob->PortPath(), "--data-dir", data,
+                      "--factory", "--yes"},
+                     env_);
+    EXPECT_EQ(run.status, 1) << run.out;
+    EXPECT_NE(run.out.find("Wrong Settings File"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("was saved from a Talox, not from a Talob."), std::string::npos);
 }
 
 TEST_F(TarsaUpdateTest, PortTheUserMayNotOpenNamesTheDialoutFix) {
