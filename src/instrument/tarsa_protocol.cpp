@@ -165,7 +165,7 @@ int TPConnect(Tarsa_protocol& tp, const char* portName, int baudCode, uint32_t s
 int TPLogin(Tarsa_protocol& tp) {
     const uint32_t start = TickMs();
     DelayMs(kLoginPauseMs);
-    int result = kDCNoAnswer;
+    int result = kTPLoginFailed;
     std::string answer;
     for (int attempt = 0; attempt < kLoginTries; ++attempt) {
         TSFlush(tp.link.port, 1);
@@ -178,17 +178,17 @@ int TPLogin(Tarsa_protocol& tp) {
         }
         DelayMs(kLoginCharacterMs);
         uint32_t ms = 0;
-        result = Exchange(tp, "\r\n\r", kLoginTimeoutMs, kLoginAnswerSize, answer, ms);
-        if (result > 0 && (answer.find("OK") != std::string::npos ||
-                           answer.find(kAccessCode) != std::string::npos)) {
+        const int rc = Exchange(tp, "\r\n\r", kLoginTimeoutMs, kLoginAnswerSize, answer, ms);
+        if (rc > 0 && (answer.find("OK") != std::string::npos ||
+                       answer.find(kAccessCode) != std::string::npos)) {
             result = kTPOk;
             break;
         }
     }
-    if (result < 0) {
+    // An answer that confirms nothing is no login, however many bytes it had.
+    if (result != kTPOk) {
         Log(tp, kLogOutcome, "TPConnect couldn't log into the device (%d ms): heard \"%s\"",
             ElapsedSince(start), answer.c_str());
-        result = kTPLoginFailed;
     } else {
         Log(tp, kLogOutcome, "TPConnect successfully logged into the device (%d ms)",
             ElapsedSince(start));

@@ -99,8 +99,7 @@ int TPConnect(Tarsa_protocol& tp, const char* portName, int baudCode, uint32_t s
               InstrumentIdentity* identity);
 
 // Sends the login line one character at a time, up to three attempts.
-// Returns 1, kTPLoginFailed, or the last exchange's byte count when three
-// answered attempts held neither "OK" nor the access code.
+// Returns 1 when an answer held "OK" or the access code, else kTPLoginFailed.
 int TPLogin(Tarsa_protocol& tp);
 
 // Sends "logout" first when the instrument needs a login and `sendLogout`.

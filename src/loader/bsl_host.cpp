@@ -192,13 +192,15 @@ int BSLCommand(TarsaBSLHost& host, char command, const char* payload, size_t pay
 int BSLCommand(TarsaBSLHost& host, char command, const uint32_t* values, size_t count,
                char terminator, char* reply, uint32_t* elapsedMs, bool extended) {
     if (!host.connected) return kBSLNoReply;
-    if (count > kBSLMaxValues) return kBSLOutOfRange;
+    const size_t width = extended ? 5 : 4;
+    // The values must fit the payload limit of a frame: 128 four-digit
+    // values do, 128 five-digit ones (640 characters) would not.
+    if (count > kBSLMaxValues || count * width > kBSLMaxPayload) return kBSLOutOfRange;
     if (!reply || (count > 0 && !values)) return kBSLMissingArgument;
 
     char* frame = host.commandBuffer.data();
     frame[0] = command;
     size_t used = 1;
-    const size_t width = extended ? 5 : 4;
     for (size_t i = 0; i < count; ++i) {
         // Values wider than the field are cut to it, so a frame never outgrows its buffer.
         uint32_t value = values[i] & (extended ? 0xFFFFFu : 0xFFFFu);
@@ -219,6 +221,9 @@ int BSLHandOff(TarsaBSLHost& host, int handle, char* readBuffer, const char* por
         Log(host, kLogOutcome, "BSLHandOff called with some NULL parameters");
         return kBSLOutOfRange;
     }
+    // A port the host opened itself is closed first: taking the borrowed
+    // handle over it would leak it and keep the device locked.
+    if (host.connected && !host.handedOver) BSLDisconnect(host);
     host.port.handle = handle;
     host.port.gReadBuffer = readBuffer;
     host.port.bufferOwned = false;
@@ -395,6 +400,7 @@ int BSLConnect(TarsaBSLHost& host, const char* portName, uint32_t loaderBaud, bo
     if (!portName || portName[0] == '\0') return kBSLMissingArgument;
     host.progress = progress;
     host.tries = tries;
+    host.loaderVersion = 0;  // only a version read by this call counts
     int rc = TSOpen(host.port, portName, kBSLAppBaud);
     if (rc < 0) {
         Log(host, kLogOutcome, "BSLConnect received error while opening serial port (%d)", rc);
@@ -405,6 +411,7 @@ int BSLConnect(TarsaBSLHost& host, const char* portName, uint32_t loaderBaud, bo
     DelayMs(kConnectSettleMs);
 
     int result = kBSLNoAttempt;
+    bool versionRead = false;
     char reply[kBSLReplyChars + 1];
     for (uint32_t repetition = 0; repetition < tries; ++repetition) {
         int r = BSLInvocation(host, loaderBaud);
@@ -430,9 +437,12 @@ int BSLConnect(TarsaBSLHost& host, const char* portName, uint32_t loaderBaud, bo
         if (sscanf(reply, "+%d+", &version) == 1) {
             host.loaderVersion = version;
             result = version;
+            versionRead = true;
             break;
         }
     }
+    // A loader that never told its version has not been reached as it must.
+    if (!versionRead && result >= 0) result = kBSLBadAnswer;
     if (result < 0) {
         BSLDisconnect(host);
         Log(host, kLogOutcome, "BSLConnect failed to connect to device (error %d)", result);

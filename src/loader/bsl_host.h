@@ -102,11 +102,13 @@ int BSLCommand(TarsaBSLHost& host, char command, const char* payload, size_t pay
                char terminator, char* reply, uint32_t* elapsedMs);
 
 // The same with `count` values written as "%04X" (or "%05X" when `extended`).
+// kBSLOutOfRange when they would not fit 512 characters (more than 128
+// four-digit or 102 five-digit values).
 int BSLCommand(TarsaBSLHost& host, char command, const uint32_t* values, size_t count,
                char terminator, char* reply, uint32_t* elapsedMs, bool extended);
 
-// Uses a port another object holds open. Returns 1, or kBSLOutOfRange for
-// null parameters.
+// Uses a port another object holds open; a port the host had opened itself
+// is closed first. Returns 1, or kBSLOutOfRange for null parameters.
 int BSLHandOff(TarsaBSLHost& host, int handle, char* readBuffer, const char* portName,
                bool progress, uint32_t tries);
 
@@ -136,7 +138,7 @@ int BSLSendVectors(TarsaBSLHost& host);
 
 // Opens `portName` at 9600 baud, starts or finds the loader, greets it and
 // asks its version. Returns the loader version or a negative code (the port
-// is closed again on failure).
+// is closed again on failure); kBSLBadAnswer when no reply told a version.
 int BSLConnect(TarsaBSLHost& host, const char* portName, uint32_t loaderBaud, bool progress,
                uint32_t tries);
 

@@ -35,9 +35,11 @@ inline constexpr size_t kVectorCount = 16;
 inline constexpr uint32_t kVectorBase = 0xFFE0;  // address of the first vector
 inline constexpr uint32_t kVectorLast = 0xFFFE;  // address of the reset vector
 inline constexpr uint32_t kNoVector = 0xFFFF;    // value of a vector slot the image leaves empty
-inline constexpr uint32_t kLoaderFlashFirst = 0xFA00;  // sections starting here to
-inline constexpr uint32_t kLoaderFlashLast = 0xFDFE;   // here are the loader's own: dropped
-inline constexpr uint32_t kMaxImageAddress = 0xFFFFF;  // 20-bit address space
+inline constexpr uint32_t kLoaderFlashFirst = 0xFA00;   // sections starting here to
+inline constexpr uint32_t kLoaderFlashLast = 0xFDFE;    // here are the loader's own: dropped
+inline constexpr uint32_t kLoaderFlashEnd = 0xFDFF;     // last byte of the loader's own flash
+inline constexpr uint32_t kLastDataAddress16 = 0xFFDF;  // below the vectors of a 16-bit target
+inline constexpr uint32_t kMaxImageAddress = 0xFFFFF;   // 20-bit address space
 
 // The image a loader host owns. `length` always equals `text.size()`.
 struct FirmwareImage {

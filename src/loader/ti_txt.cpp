@@ -79,6 +79,30 @@ void ConvertData(std::string_view data, std::string& out) {
     }
 }
 
+// The number of bytes the loader writes for a section's data: whole words,
+// a last partial word completed with 0xFF.
+uint32_t WrittenBytes(std::string_view data) {
+    uint32_t digits = 0;
+    for (char c : data) {
+        if (HexValue(c) >= 0) ++digits;
+    }
+    return (digits + 3) / 4 * 2;
+}
+
+// True when `bytes` bytes from `address` stay where application data may
+// go: out of the loader's own flash, below the vectors of a 16-bit target
+// and inside the 20-bit address space. A file that breaks this would be
+// refused by the loader only after the flash has been erased.
+bool DataFits(uint32_t address, uint32_t bytes) {
+    if (bytes == 0) return true;
+    const uint32_t last = address + bytes - 1;
+    if (address <= 0xFFFF) {
+        const bool intoLoader = address <= kLoaderFlashEnd && last >= kLoaderFlashFirst;
+        return !intoLoader && last <= kLastDataAddress16;
+    }
+    return last <= kMaxImageAddress;
+}
+
 // Stores the words of a vector section into the slots from the one that
 // `address` names. More words than slots, or digits that are not whole
 // words, make the file invalid.
@@ -149,7 +173,12 @@ int ParseTiTxt(std::string_view file, std::string& compact,
             vectorsSeen = true;
             if (!ParseVectors(address, data, vectors)) return kImageInvalidFile;
         } else if (address >= kLoaderFlashFirst && address <= kLoaderFlashLast) {
+            // The loader's own section is dropped; one that goes on past the
+            // loader's flash would take application bytes with it.
+            if (address + WrittenBytes(data) - 1 > kLoaderFlashEnd) return kImageInvalidFile;
             continue;
+        } else if (!DataFits(address, WrittenBytes(data))) {
+            return kImageInvalidFile;
         } else {
             char head[8];
             snprintf(head, sizeof head, "@%05X", static_cast<unsigned>(address));

@@ -6,7 +6,11 @@
 // data sections into compact image text, takes the vector section (a section
 // starting at 0xFFE0 to 0xFFFE) into the vectors table, drops sections that
 // start inside the loader's own flash (0xFA00 to 0xFDFE), and takes the
-// image's label, type code and version number from the file name.
+// image's label, type code and version number from the file name. A data
+// section whose bytes run into the loader's flash (0xFA00 to 0xFDFF), past
+// 0xFFDF into the vectors or past the 20-bit address space, and a loader
+// section that runs on past 0xFDFF, make the file invalid: the loader would
+// refuse them only after the flash had been erased.
 //
 // Files are untrusted: the reader never relies on a length taken from the
 // file, never writes past the 16 vector slots, and leaves the previous image

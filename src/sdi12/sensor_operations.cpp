@@ -153,12 +153,10 @@ void LogWriteFailed(const TarsaSDI12& sdi, WriteKind kind, int code) {
 }
 
 // Sends a write command up to `tries` times until an answer confirms it.
-// `result` is the outcome so far: a confirmation makes it 1 unless it is
-// already an error; "ERROR" makes it kSDIRejected; a try that leaves it at 0
-// makes it kSDIProbeOnly; a failed last exchange makes it that exchange's code.
-int WriteConfirmed(TarsaSDI12& sdi, WriteKind kind, const char* command, const char* text,
-                   int result) {
-    const int before = result;
+// Returns 1 when confirmed; otherwise kSDIRejected after an "ERROR" answer,
+// kSDIProbeOnly when no try was confirmed, or the failed last exchange's code.
+int WriteConfirmed(TarsaSDI12& sdi, WriteKind kind, const char* command, const char* text) {
+    int result = 0;
     const uint32_t tries = sdi.tries > 0 ? sdi.tries : 1;
     int rc = 0;
     for (uint32_t attempt = 0; attempt < tries; ++attempt) {
@@ -168,7 +166,7 @@ int WriteConfirmed(TarsaSDI12& sdi, WriteKind kind, const char* command, const c
         if (rc >= 0) {
             if (Contains(answer, "OK")) {
                 LogWriteConfirmed(sdi, kind, text);
-                result = before < 0 ? before : kSDIOk;
+                result = kSDIOk;
                 break;
             }
             if (Contains(answer, "ERROR")) result = kSDIRejected;
@@ -180,6 +178,12 @@ int WriteConfirmed(TarsaSDI12& sdi, WriteKind kind, const char* command, const c
         result = rc;
     }
     return result;
+}
+
+// The outcome of several writes: the first error stands, so one confirmed
+// write never hides another that was refused or never confirmed.
+int Combine(int sofar, int next) {
+    return sofar < 0 ? sofar : next;
 }
 
 // The default calibration 2 answer for a sensor of group R or W, or null
@@ -332,17 +336,19 @@ int SDISetSensorCalibration(TarsaSDI12& sdi, const char* calibration1) {
     char command[kCalibrationCommandSize];
     // The precision keeps the closing "!" for a text longer than the field.
     snprintf(command, sizeof command, "?X5%.512s!", text);
-    int result = WriteConfirmed(sdi, WriteKind::kCalibration1, command, text, 0);
+    int result = WriteConfirmed(sdi, WriteKind::kCalibration1, command, text);
 
     // An empty calibration is not written: the sensor would lose the one it has.
     if (IsOneOf(sdi.sensorType, kCalibration2WriteGroup) && sdi.calibration2[0] != '\0') {
         snprintf(command, sizeof command, "?Xb%.512s!", sdi.calibration2);
-        result = WriteConfirmed(sdi, WriteKind::kCalibration2, command, sdi.calibration2, result);
+        result = Combine(result,
+                         WriteConfirmed(sdi, WriteKind::kCalibration2, command, sdi.calibration2));
     }
     if (sdi.sensorType == kTypeWithCalibration3 && sdi.hasCalibration3 &&
         sdi.calibration3[0] != '\0') {
         snprintf(command, sizeof command, "?XO%.512s!", sdi.calibration3);
-        result = WriteConfirmed(sdi, WriteKind::kCalibration3, command, sdi.calibration3, result);
+        result = Combine(result,
+                         WriteConfirmed(sdi, WriteKind::kCalibration3, command, sdi.calibration3));
     }
     if (result != kSDIOk) SDILog(sdi, "SDISetSensorCalibration did not set sensor calibration");
     return result;
@@ -371,7 +377,7 @@ int SDISetSensorSN(TarsaSDI12& sdi) {
     }
     char command[kSerialCommandSize];
     snprintf(command, sizeof command, "?X#%.31s!", sdi.serialNumber);
-    return WriteConfirmed(sdi, WriteKind::kSerialNumber, command, sdi.serialNumber, 0);
+    return WriteConfirmed(sdi, WriteKind::kSerialNumber, command, sdi.serialNumber);
 }
 
 int SDIInvokeTarsaBSL(TarsaSDI12& sdi) {

@@ -56,8 +56,9 @@ int SDIGetSensorCalibration(TarsaSDI12& sdi);
 
 // Writes calibration 1 (`calibration1`, or the stored one when null), then
 // calibration 2 and 3 where the type has them, each up to `tries` times.
-// Returns 1, 0 (nothing to write), kSDIProbeOnly (no write confirmed),
-// kSDIRejected ("ERROR") or an SDISendCommand error.
+// Returns 1 only when every write was confirmed; else 0 (nothing to write),
+// or the first failed write's kSDIProbeOnly (never confirmed), kSDIRejected
+// ("ERROR") or SDISendCommand error.
 int SDISetSensorCalibration(TarsaSDI12& sdi, const char* calibration1);
 
 // "?X#!": the serial number.

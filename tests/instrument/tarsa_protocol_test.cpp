@@ -86,19 +86,22 @@ TEST_F(Protocol, LoginSendsTheLineOneCharacterAtATimeAndRetries) {
     EXPECT_TRUE(Logged("TPConnect successfully logged into the device"));
 }
 
-TEST_F(Protocol, LoginFailsAfterThreeRejectedAttempts) {
+TEST_F(Protocol, LoginFailsAfterThreeAttemptsWithoutOKOrTheCode) {
+    // A rejection first, then answers that are neither rejections nor a
+    // confirmation: the last exchange "succeeds", the login does not.
     int loginLines = 0;
     ASSERT_EQ(StartAndConnect(
                   [&loginLines](const std::string& m) {
                       if (m == "get -ver\r") return Answer("H8 2.05");
-                      if (m == "login *5738\r") ++loginLines;
-                      return Answer("ERROR");
+                      if (m != "login *5738\r") return std::string();
+                      return ++loginLines == 1 ? Answer("ERROR") : Answer("Denied");
                   },
                   1),
               1);
     EXPECT_EQ(TPLogin(*tp_), kTPLoginFailed);
     EXPECT_EQ(loginLines, 3);
     EXPECT_TRUE(Logged("TPConnect couldn't log into the device"));
+    EXPECT_FALSE(Logged("TPConnect successfully logged into the device"));
 }
 
 TEST_F(Protocol, DisconnectSendsLogoutOnlyWhenTheInstrumentNeedsALogin) {

@@ -86,8 +86,14 @@ TEST_F(BSLHostTest, FramesCarryPayloadChecksumAndCarriageReturn) {
     const uint32_t values[] = {0x1000, 0xABCDE};
     EXPECT_GT(BSLCommand(*host_, 'X', values, 1, '\r', reply, nullptr, false), 0);
     EXPECT_GT(BSLCommand(*host_, '@', values + 1, 1, '\r', reply, nullptr, true), 0);
+    // The most values a frame holds: 128 four-digit or 102 five-digit ones.
+    const std::vector<uint32_t> many(128, 0xFFFFF);
+    EXPECT_GT(BSLCommand(*host_, 'V', many.data(), 128, '\r', reply, nullptr, false), 0);
+    EXPECT_GT(BSLCommand(*host_, 'V', many.data(), 102, '\r', reply, nullptr, true), 0);
     auto sent = device.Messages();
-    ASSERT_EQ(sent.size(), 3u);
+    ASSERT_EQ(sent.size(), 5u);
+    EXPECT_EQ(sent[3], "V" + std::string(512, 'F') + ".8C84\r");
+    EXPECT_EQ(sent[4].size(), 1u + 510u + 6u);
     EXPECT_EQ(sent[0], "g.0095\r");
     char expected[32];
     snprintf(expected, sizeof expected, "X1000.%04X\r", BSLChecksum('X', "1000", 4));
@@ -141,6 +147,11 @@ TEST_F(BSLHostTest, BadArgumentsAreRefusedWithoutSending) {
     std::vector<uint32_t> values(129, 0);
     EXPECT_EQ(BSLCommand(*host_, 'V', values.data(), values.size(), '+', reply, nullptr, false),
               kBSLOutOfRange);
+    // 128 five-digit values are 640 characters: more than a frame carries.
+    EXPECT_EQ(BSLCommand(*host_, 'V', values.data(), 128, '+', reply, nullptr, true),
+              kBSLOutOfRange);
+    EXPECT_EQ(BSLCommand(*host_, 'V', values.data(), 103, '+', reply, nullptr, true),
+              kBSLOutOfRange);
     EXPECT_EQ(BSLEraseFlash(*host_, 0xFA00, 0xFC00, false), kBSLOutOfRange);
     EXPECT_TRUE(device.Messages().empty());
 }
@@ -151,9 +162,15 @@ TEST_F(BSLHostTest, HandOffBorrowsAndReleaseGivesBackWithoutClosing) {
     EXPECT_NE(LogText().find("BSLHandOff called with some NULL parameters"), std::string::npos);
 
     ScriptedDevice device(AcceptAll);
+    ScriptedDevice ownPort(AcceptAll);
+    Attach(ownPort);  // a port the host opened itself: closed by the hand-off
     TarsaSerial owner;
     ASSERT_EQ(TSOpen(owner, device.PortPath().c_str(), 9600), kTSOk);
     EXPECT_EQ(BSLHandOff(*host_, owner.handle, buffer, "ttyUSB0", true, 0), 1);
+    TarsaSerial other;
+    EXPECT_EQ(TSOpen(other, ownPort.PortPath().c_str(), 9600), kTSOk)
+        << "the host's own port was left open and locked";
+    TSClose(other);
     EXPECT_EQ(host_->tries, 3u);
     EXPECT_TRUE(host_->connected);
     char reply[kBSLReplyChars + 1];
@@ -299,6 +316,20 @@ TEST_F(BSLHostTest, ConnectInvokesGreetsAndReadsTheLoaderVersion) {
     std::string log = LogText();
     EXPECT_NE(log.find("BSLInvocation successful (1 tries)"), std::string::npos);
     EXPECT_NE(log.find("BSLConnect connected to device running TarsaBSL version 7"),
+              std::string::npos);
+}
+
+TEST_F(BSLHostTest, ConnectWithoutAVersionReplyFailsAndForgetsAnEarlierVersion) {
+    std::string versionReply = "+7+\r";
+    ScriptedDevice device(
+        [&](const std::string& m) { return m[0] == 'g' ? versionReply : Application(m); });
+    ASSERT_TRUE(device.ok());
+    ASSERT_EQ(BSLConnect(*host_, device.PortPath().c_str(), 9600, false, 2), 7);
+    versionReply = "+\r";  // accepted, but it tells no version
+    EXPECT_EQ(BSLConnect(*host_, device.PortPath().c_str(), 9600, false, 2), kBSLBadAnswer);
+    EXPECT_EQ(host_->loaderVersion, 0);
+    EXPECT_FALSE(host_->connected);
+    EXPECT_NE(LogText().find("BSLConnect failed to connect to device (error -110)"),
               std::string::npos);
 }
 

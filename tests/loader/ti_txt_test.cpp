@@ -139,7 +139,7 @@ TEST(TiTxtSrecCat, LoadedBytesMatchSrecCatForRandomImages) {
          "-generate 0xFFF0 0x10000 -random -generate 0x10001 0x10022 -random",
          5, 0, 0},
         {"-generate 0x8000 0x9001 -random -generate 0xF000 0xF9FF -random "
-         "-generate 0xFA00 0xFA41 -random -generate 0xFDFF 0xFE10 -random "
+         "-generate 0xFA00 0xFA41 -random -generate 0xFE00 0xFE10 -random "
          "-generate 0xFFFE 0x10000 -random",
          3, 0xFA00, 0xFA41},
     };
@@ -220,6 +220,13 @@ TEST(TiTxtLoad, InvalidFilesAreRejectedAndKeepThePreviousImage) {
          "00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F\n"
          "10 11 12 13 14 15 16 17 18 19 1A 1B 1C 1D 1E 1F\n20 21\nq\n"},
         {"end marker before the first section ends", "@1200\n00 11 q @FFFE\n40 12\n"},
+        // Sections the loader would refuse half-way through an update.
+        {"data runs into the loader's flash", "@F9FE\n00 11 22\n@FFFE\n40 12\nq\n"},
+        {"data starts in the loader's last byte", "@FDFF\n07 08\n@FFFE\n40 12\nq\n"},
+        {"data runs past FFDF into the vectors", "@FFDE\n00 11 22\n@FFFE\n40 12\nq\n"},
+        {"data at FFFF", "@FFFF\n00\n@FFFE\n40 12\nq\n"},
+        {"loader section runs on past FDFF", "@FDFE\n00 11 22\n@FFFE\n40 12\nq\n"},
+        {"data runs past the 20-bit space", "@FFFFE\n00 11 22\n@FFFE\n40 12\nq\n"},
     };
     TempDir dir;
     for (const auto& b : bad) {
@@ -266,12 +273,14 @@ TEST(TiTxtLoad, OutcomesAreLoggedWithTheirTexts) {
 TEST(TiTxtLoad, SectionsStartingInLoaderFlashAreDroppedOthersKept) {
     TempDir dir;
     FirmwareImage image;
+    // Sections that end right below the loader, right above it and right
+    // below the vectors are kept.
     ASSERT_EQ(LoadText(dir, "x.txt",
-                       "@F9FF\n01 02\n@FA00\n03 04\n@FDFE\n05 06\n@FDFF\n07 08\n"
-                       "@FFC0\n09 0A\n@FFE0\n0B 0C\nq\n",
+                       "@F9FE\n01 02\n@FA00\n03 04\n@FDFE\n05 06\n@FE00\n07 08\n"
+                       "@FFDE\n09 0A\n@FFE0\n0B 0C\nq\n",
                        image),
               1);
-    EXPECT_EQ(image.text, "@0F9FF0201@0FDFF0807@0FFC00A09");
+    EXPECT_EQ(image.text, "@0F9FE0201@0FE000807@0FFDE0A09");
     EXPECT_EQ(image.length, image.text.size());
     EXPECT_EQ(image.vectors[0], 0x0C0Bu);
     EXPECT_TRUE(image.loadedFromFile);
@@ -383,8 +392,11 @@ TEST(TiTxtLoad, RandomTextNeverGivesMalformedCompactText) {
         std::vector<ImageSection> sections;
         ASSERT_GE(DecodeImageText(compact, sections), 1) << file;
         for (const auto& s : sections) {
-            EXPECT_FALSE(s.address >= kLoaderFlashFirst && s.address <= kLoaderFlashLast) << file;
-            EXPECT_FALSE(s.address >= kVectorBase && s.address <= kVectorLast) << file;
+            // No byte lands in the loader's flash or the vectors.
+            const uint32_t last = s.address + static_cast<uint32_t>(s.bytes.size()) - 1;
+            if (s.bytes.empty() || s.address > 0xFFFF) continue;
+            EXPECT_FALSE(s.address <= kLoaderFlashEnd && last >= kLoaderFlashFirst) << file;
+            EXPECT_LE(last, kLastDataAddress16) << file;
         }
         for (uint32_t v : vectors) EXPECT_LE(v, 0xFFFFu);
     }

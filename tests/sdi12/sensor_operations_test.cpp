@@ -153,6 +153,35 @@ TEST_F(SensorTest, CalibrationWritesEachTextTheTypeHasUntilConfirmed) {
     EXPECT_EQ(Commands(), (Texts{"?X5 1 2!"}));
 }
 
+TEST_F(SensorTest, CalibrationTwoOrThreeNeverConfirmedIsAnError) {
+    // Calibration 1 is confirmed; a later write that is answered but never
+    // confirmed, or rejected, must not be hidden behind that success.
+    struct Case {
+        const char* unconfirmed;
+        const char* answer;
+        int expected;
+    };
+    const Case cases[] = {
+        {"?Xb 3 4!", "0 huh\r\n", kSDIProbeOnly},
+        {"?XO 5!", "0 huh\r\n", kSDIProbeOnly},
+        {"?XO 5!", "0ERROR\r\n", kSDIRejected},
+    };
+    StartTable({});
+    for (const Case& c : cases) {
+        Set("?X5 1 2!", "0OK\r\n");
+        Set("?Xb 3 4!", "0OK\r\n");
+        Set("?XO 5!", "0OK\r\n");
+        Set(c.unconfirmed, c.answer);
+        Sensor(93, 300);
+        strcpy(sdi_->calibration1, " 1 2");
+        strcpy(sdi_->calibration2, " 3 4");
+        strcpy(sdi_->calibration3, " 5");
+        sdi_->hasCalibration3 = 1;
+        sdi_->tries = 2;
+        EXPECT_EQ(SDISetSensorCalibration(*sdi_, nullptr), c.expected) << c.unconfirmed;
+    }
+}
+
 TEST_F(SensorTest, SerialNumberReadAndWrite) {
     StartTable({{"?X#!", "0\r\n"}, {"?X#SN-0042!", "0OK\r\n"}});
     EXPECT_EQ(SDISetSensorSN(*sdi_), kSDINothingToDo);
