@@ -109,7 +109,10 @@ bool Succeeded(const ProgramRun& run) {
 
 // The first line of the last error message the program printed.
 std::string LastErrorLine(const std::string& out) {
-    const size_t at = out.rfind("Error: ");
+    const size_t line = out.rfind("\nError: ");
+    const size_t at = line != std::string::npos      ? line + 1
+                      : out.rfind("Error: ", 0) == 0 ? 0
+                                                     : std::string::npos;
     if (at == std::string::npos) return {};
     const size_t textStart = out.find('\n', at);
     if (textStart == std::string::npos) return out.substr(at);
@@ -141,7 +144,6 @@ const std::map<std::string, std::string> kFieldSettings = {
     {"w", "600"},
     {"padc", "30"},
     {"ports", "1 0 2 0 3"},
-    {"trait", "7"},
     {"r", "2"},
     {"data", "12345"},
     {"adc30", "120 121 122 123 124 125 126 127 128 129"},
@@ -266,7 +268,7 @@ constexpr Point kPoints[] = {
     {"loader start (boot)", "boot", 1, false, true, false},
     {"loader started (boot answer)", "boot", 1, true, true, false},
     {"loader greeting (P)", "P", 1, false, true, false},
-    {"loader version (g)", "g", 1, false, true, false},
+    {"loader version (g)", "g.", 1, false, true, false},
     {"erase information memory", "X1000", 1, false, true, false},
     {"erase first main segment", "X1100", 1, false, true, false},
     {"erase middle segment", "X", 60, false, true, false},
