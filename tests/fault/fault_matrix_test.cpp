@@ -107,18 +107,37 @@ bool Succeeded(const ProgramRun& run) {
     return run.out.find("Successfully updated firmware in ") != std::string::npos;
 }
 
-// The first line of the last error message the program printed.
-std::string LastErrorLine(const std::string& out) {
-    const size_t line = out.rfind("\nError: ");
-    const size_t at = line != std::string::npos      ? line + 1
-                      : out.rfind("Error: ", 0) == 0 ? 0
-                                                     : std::string::npos;
-    if (at == std::string::npos) return {};
-    const size_t textStart = out.find('\n', at);
-    if (textStart == std::string::npos) return out.substr(at);
+// Where the error messages the program printed begin ("Error: caption").
+std::vector<size_t> ErrorStarts(const std::string& out) {
+    std::vector<size_t> starts;
+    for (size_t at = 0; (at = out.find("Error: ", at)) != std::string::npos; at += 7) {
+        if (at == 0 || out[at - 1] == '\n') starts.push_back(at);
+    }
+    return starts;
+}
+
+// The first line of the first error message, and how many more followed.
+std::string ErrorLine(const std::string& out) {
+    const std::vector<size_t> starts = ErrorStarts(out);
+    if (starts.empty()) return {};
+    const size_t textStart = out.find('\n', starts[0]);
+    if (textStart == std::string::npos) return out.substr(starts[0]);
     const size_t textEnd = out.find('\n', textStart + 1);
-    return out.substr(textStart + 1,
-                      textEnd == std::string::npos ? std::string::npos : textEnd - textStart - 1);
+    std::string line = out.substr(
+        textStart + 1, textEnd == std::string::npos ? std::string::npos : textEnd - textStart - 1);
+    if (starts.size() > 1) line += " [+" + std::to_string(starts.size() - 1) + " more]";
+    return line;
+}
+
+// The settings file that the program's "--restore-settings FILE" advice names.
+fs::path AdvisedRestoreFile(const std::string& out) {
+    const std::string option = "--restore-settings ";
+    const size_t at = out.rfind(option);
+    if (at == std::string::npos) return {};
+    const size_t start = at + option.size();
+    const size_t end = out.find(" --port", start);
+    if (end == std::string::npos) return {};
+    return out.substr(start, end - start);
 }
 
 std::string ReadAll(const fs::path& path) {
@@ -236,6 +255,18 @@ std::optional<std::string> FileValue(const std::string& text, const std::string&
 
 // True when the settings file text holds the field settings.
 bool HoldsFieldSettings(const std::string& text) {
+    // ADC factors are written as the slopes (even positions) and the offsets.
+    for (const char* word : {"adc15", "adc30"}) {
+        std::istringstream in(kFieldSettings.at(word));
+        std::string slopes, offsets, value;
+        for (int i = 0; in >> value; ++i) {
+            std::string& to = i % 2 ? offsets : slopes;
+            to += (to.empty() ? "" : " ") + value;
+        }
+        const std::string key = word == std::string("adc15") ? "ADC15" : "ADC30";
+        if (FileValue(text, key + " slopes") != slopes) return false;
+        if (FileValue(text, key + " offsets") != offsets) return false;
+    }
     for (const auto& [word, key] : kFileKeys) {
         const auto value = FileValue(text, key);
         if (!value) return false;
@@ -364,6 +395,15 @@ class FaultMatrix : public ::testing::TestWithParam<size_t> {
                           home_);
     }
     fs::path Data() const { return home_ / "data"; }
+    // The settings files in the data folder and its history, with their texts.
+    std::string Listing() const {
+        std::string out;
+        for (const auto& entry : fs::recursive_directory_iterator(Data())) {
+            if (entry.path().string().find(".settings.") == std::string::npos) continue;
+            out += entry.path().string() + ":\n" + ReadAll(entry.path()) + "\n";
+        }
+        return out.empty() ? "(no settings file)\n" : out;
+    }
     fs::path SettingsFile() const { return Data() / "Talox.settings.txt"; }
 
     // The settings file, or else the newest history copy, that holds the
@@ -413,7 +453,7 @@ TEST_P(FaultMatrix, RecoversEverything) {
         ProgramRun run = Update();
         EXPECT_EQ(run.status, 0) << run.out;
         EXPECT_TRUE(Succeeded(run)) << run.out;
-        message = run.status == 0 ? "(succeeded)" : LastErrorLine(run.out);
+        message = run.status == 0 ? "(succeeded)" : ErrorLine(run.out);
     } else {
         const Point& p = *row.point;
         Cut cut;
@@ -426,7 +466,7 @@ TEST_P(FaultMatrix, RecoversEverything) {
 
         // The cut run fails, says why, and claims no success.
         ProgramRun first = Update();
-        message = LastErrorLine(first.out);
+        message = ErrorLine(first.out);
         EXPECT_TRUE(sim_->CutDone()) << "the cut never came:\n" << first.out;
         EXPECT_NE(first.status, 0) << first.out;
         EXPECT_FALSE(Succeeded(first)) << first.out;
@@ -437,7 +477,8 @@ TEST_P(FaultMatrix, RecoversEverything) {
         if (!p.captureDone) {
             EXPECT_EQ(SettingsDifference(Kept(sim_->Settings()), before_), "");
         } else {
-            EXPECT_FALSE(KeptSettings().empty()) << "no settings file holds the settings";
+            EXPECT_FALSE(KeptSettings().empty()) << "no settings file holds the settings:\n"
+                                                 << Listing() << first.out;
         }
 
         ASSERT_NO_FATAL_FAILURE(ComeBack(row.kind));
@@ -445,16 +486,17 @@ TEST_P(FaultMatrix, RecoversEverything) {
         if (!p.firmwareNew) {
             EXPECT_EQ(second.status, 0) << second.out;
             EXPECT_TRUE(Succeeded(second)) << second.out;
-            if (second.status != 0) detail = "next run: " + LastErrorLine(second.out);
+            if (second.status != 0) detail = "next run: " + ErrorLine(second.out);
         } else {
             // The new firmware already runs: the kept settings go back with
-            // --restore-settings.
-            const fs::path kept = KeptSettings();
+            // --restore-settings, with the file the program names for it.
+            fs::path kept = AdvisedRestoreFile(second.out);
+            if (kept.empty()) kept = KeptSettings();
             EXPECT_FALSE(kept.empty()) << "no settings file holds the settings:\n" << second.out;
             if (!kept.empty()) {
                 ProgramRun restore = Restore(kept);
                 EXPECT_EQ(restore.status, 0) << restore.out;
-                if (restore.status != 0) detail = "restore: " + LastErrorLine(restore.out);
+                if (restore.status != 0) detail = "restore: " + ErrorLine(restore.out);
             } else {
                 detail = "no kept settings file";
             }
