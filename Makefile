@@ -1,7 +1,8 @@
 # Entry points for people and CI. Everything builds out of tree under build/.
 #   make demo          set up, build, run a firmware-updater session against the simulator
 #   make test          set up, build and run every test (debug build, ASan + UBSan build,
-#                      and the digital-sensor variant's own tests)
+#                      the digital-sensor variant's own tests, and the fault matrix)
+#   make test-fault    the fault matrix alone (whole updates cut at every phase); prints its table
 #   make format-check  fail when a source file is not formatted as .clang-format says
 
 # Debian packages the build and the tests need.
@@ -11,7 +12,7 @@ DEB_PACKAGES := g++ cmake make pkg-config libgtest-dev libgmock-dev libbenchmark
 JOBS ?= $(shell nproc)
 SOURCES = $(shell git ls-files '*.cpp' '*.h' 2>/dev/null)
 
-.PHONY: all deps build test test-dev test-asan test-sensor demo bench format format-check clean
+.PHONY: all deps build test test-dev test-asan test-sensor test-fault demo bench format format-check clean
 
 all: build
 
@@ -50,7 +51,16 @@ test-sensor: deps build/sensor/CMakeCache.txt
 	cmake --build --preset sensor -j $(JOBS)
 	ctest --preset sensor -L variant
 
-test: test-dev test-asan test-sensor
+# The fault matrix runs tarsa-update many times against the simulator; its
+# tests carry the label "fault", which the other presets leave out.
+FAULT_ROWS := build/dev/tests/fault/matrix
+test-fault: build
+	rm -rf $(FAULT_ROWS)
+	@status=0; ctest --preset fault || status=$$?; \
+	echo; echo "| point | kind | first-run message | recovered |"; echo "|---|---|---|---|"; \
+	cat $(FAULT_ROWS)/*.row 2>/dev/null; exit $$status
+
+test: test-dev test-asan test-sensor test-fault
 
 demo: build
 	./build/dev/src/cli/tarsa-update --simulate

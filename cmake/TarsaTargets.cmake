@@ -10,11 +10,14 @@ function(tarsa_library name)
   target_link_libraries(${name} PUBLIC ${ARG_DEPS} PRIVATE tarsa_warnings)
 endfunction()
 
-# tarsa_test(NAME SOURCES... [DEPS lib...] [LABELS label...])
+# tarsa_test(NAME SOURCES... [DEPS lib...] [LABELS label...] [TIMEOUT seconds])
 # One GoogleTest executable; every TEST in it becomes one CTest test. The
 # label "variant" marks tests that the digital-sensor build runs too.
 function(tarsa_test name)
-  cmake_parse_arguments(ARG "" "" "SOURCES;DEPS;LABELS" ${ARGN})
+  cmake_parse_arguments(ARG "" "TIMEOUT" "SOURCES;DEPS;LABELS" ${ARGN})
+  if(NOT ARG_TIMEOUT)
+    set(ARG_TIMEOUT 120)
+  endif()
   add_executable(${name} ${ARG_SOURCES})
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}
                                              ${PROJECT_SOURCE_DIR}/tests)
@@ -24,5 +27,5 @@ function(tarsa_test name)
   if(NOT labels)
     set(labels unit)
   endif()
-  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST PROPERTIES TIMEOUT 120 LABELS "${labels}")
+  gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST PROPERTIES TIMEOUT ${ARG_TIMEOUT} LABELS "${labels}")
 endfunction()

@@ -342,6 +342,7 @@ Answer Device::Write(const std::string& payload, uint64_t nowMs) {
     std::vector<uint8_t> data;
     if (payload.size() > 512 || !ParseWords(payload, data)) return Text("-\r");
     if (refuseWriteIn_ > 0 && --refuseWriteIn_ == 0) return Text("-\r");
+    if (refuseEvery_ > 0 && ++writesSeen_ % refuseEvery_ == 0) return Text("-\r");
     if (FlashProgram(flash_, address_, data, false) != kFlashOk) return Text("-\r");
     address_ += static_cast<uint32_t>(data.size());
     ++blocksWritten_;
@@ -351,6 +352,17 @@ Answer Device::Write(const std::string& payload, uint64_t nowMs) {
         return {};
     }
     return Text("+\r", config_.programMs);
+}
+
+void Device::PowerLoss(uint64_t nowMs, uint64_t offMs) {
+    if (state_ != DeviceState::Application) {
+        Restart(nowMs, 0, true);
+    } else {
+        // The application starts again from the same flash with the settings
+        // it keeps; only what it was in the middle of is gone.
+        lineOverflow_ = false;
+    }
+    deafUntilMs_ = std::max(deafUntilMs_, nowMs + offMs);
 }
 
 void Device::Restart(uint64_t nowMs, int deafMs, bool toLoader) {

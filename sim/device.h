@@ -27,6 +27,7 @@
 // loss) are here because they depend on the loader's state.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -114,6 +115,16 @@ class Device : public DeviceModel {
     Answer EnterLoader();
 
     void SetRefuseWrite(int n) { refuseWriteIn_ = n > 0 ? n : 0; }
+    void SetRefuseEvery(int n) {
+        refuseEvery_ = n > 0 ? n : 0;
+        writesSeen_ = 0;
+    }
+    // The power fails now: the device hears nothing for `offMs`, then runs
+    // again what it ran (application firmware), or its loader waiting for a
+    // host (when the loader was running).
+    void PowerLoss(uint64_t nowMs, uint64_t offMs);
+    // The power comes back now (the device is deaf no longer).
+    void PowerOn(uint64_t nowMs) { deafUntilMs_ = std::min(deafUntilMs_, nowMs); }
     void SetPowerLossAfterBlocks(int n) { powerLossIn_ = n > 0 ? n : 0; }
     void SetEraseMs(int ms) { config_.eraseMs = ms > 0 ? ms : 0; }
     void SetProgramMs(int ms) { config_.programMs = ms > 0 ? ms : 0; }
@@ -136,6 +147,8 @@ class Device : public DeviceModel {
     uint64_t deafUntilMs_ = 0;
     uint32_t address_ = 0;  // where the next "W" block goes
     int refuseWriteIn_ = 0;
+    int refuseEvery_ = 0;  // refuse every n-th well-formed "W"
+    int writesSeen_ = 0;   // well-formed "W" since SetRefuseEvery
     int powerLossIn_ = 0;
     int blocksWritten_ = 0;
     LoggerState logger_;

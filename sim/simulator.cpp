@@ -110,6 +110,12 @@ struct Simulator::Impl {
     int commands = 0;
     bool stopping = false;
     bool vanishing = false;
+    bool cutArmed = false;
+    bool cutDone = false;
+    Cut cut;
+    int cutCounted = 0;      // commands counted towards the armed cut
+    int garbleEvery = 0;     // garble every n-th loader command's answer
+    int loaderCommands = 0;  // loader commands since SetGarbleEveryFrame
 
     // Transport state, used by the thread under the lock.
     std::string pendingInput;    // bytes the device has heard but not yet taken
@@ -174,8 +180,47 @@ struct Simulator::Impl {
         txFree = due;
     }
 
+    // True when the armed cut falls on `command`.
+    bool CutFallsOn(const std::string& command) {
+        if (!cutArmed || command.rfind(cut.prefix, 0) != 0) return false;
+        return ++cutCounted >= cut.nth;
+    }
+
+    // The cut happens: whatever the device was about to say is lost, then it
+    // loses its power or its port vanishes.
+    void CutNow() {
+        cutArmed = false;
+        cutDone = true;
+        txQueue.clear();
+        txReady.clear();
+        pendingInput.clear();
+        rxWire.clear();
+        if (cut.kind == Cut::Kind::Vanish) {
+            vanishing = true;
+            Wake();  // the thread closes the pty before it waits again
+        } else if (device) {
+            constexpr uint64_t kUntilPowerOn = uint64_t{1} << 62;
+            device->PowerLoss(NowMs(),
+                              cut.offMs > 0 ? static_cast<uint64_t>(cut.offMs) : kUntilPowerOn);
+        }
+    }
+
+    // True when this loader command's answer is to be garbled.
+    bool GarbleInTurn() {
+        if (garbleEvery <= 0 || !device || device->State() != DeviceState::LoaderActive) {
+            return false;
+        }
+        return ++loaderCommands % garbleEvery == 0;
+    }
+
     void HandleCommand(const std::string& command, Clock::time_point now) {
         ++commands;
+        const bool cutHere = CutFallsOn(command);
+        if (cutHere && !cut.afterExecute) {
+            CutNow();
+            return;
+        }
+        const bool garbleThis = GarbleInTurn();
         Reply reply;
         if (!script.empty()) {
             reply = std::move(script.front());
@@ -194,6 +239,10 @@ struct Simulator::Impl {
         switch (reply.kind) {
             case Reply::Kind::Normal: {
                 Answer answer = model->Execute(command, NowMs());
+                if (garbleThis) {
+                    std::transform(answer.bytes.begin(), answer.bytes.end(), answer.bytes.begin(),
+                                   Garbled);
+                }
                 ScheduleAnswer(std::move(answer.bytes), delayMs + answer.workMs, baud, now);
                 break;
             }
@@ -212,6 +261,7 @@ struct Simulator::Impl {
                 ScheduleAnswer(reply.text, delayMs, baud, now);
                 break;
         }
+        if (cutHere) CutNow();
     }
 
     // Host bytes just read from the master.
@@ -235,7 +285,9 @@ struct Simulator::Impl {
             rxWire.pop_front();
         }
         std::string command;
-        while (model->TakeCommand(pendingInput, command, NowMs())) HandleCommand(command, now);
+        while (!vanishing && model->TakeCommand(pendingInput, command, NowMs())) {
+            HandleCommand(command, now);
+        }
         while (!txQueue.empty() && txQueue.front().due <= now) {
             std::string& bytes = txQueue.front().bytes;
             if (baudCheck && PtyHostBaud(pty) != txQueue.front().baud) {
@@ -421,6 +473,57 @@ void Simulator::SetEraseMs(int ms) {
 void Simulator::SetProgramMs(int ms) {
     std::lock_guard<std::mutex> lock(impl_->mu);
     if (impl_->device) impl_->device->SetProgramMs(ms);
+}
+
+void Simulator::SetRefuseEveryBlock(int n) {
+    std::lock_guard<std::mutex> lock(impl_->mu);
+    if (impl_->device) impl_->device->SetRefuseEvery(n);
+}
+
+void Simulator::SetGarbleEveryFrame(int n) {
+    std::lock_guard<std::mutex> lock(impl_->mu);
+    impl_->garbleEvery = std::max(0, n);
+    impl_->loaderCommands = 0;
+}
+
+void Simulator::SetCut(Cut cut) {
+    std::lock_guard<std::mutex> lock(impl_->mu);
+    impl_->cut = std::move(cut);
+    impl_->cutArmed = true;
+    impl_->cutDone = false;
+    impl_->cutCounted = 0;
+}
+
+bool Simulator::CutDone() const {
+    std::lock_guard<std::mutex> lock(impl_->mu);
+    return impl_->cutDone;
+}
+
+void Simulator::PowerOn() {
+    std::lock_guard<std::mutex> lock(impl_->mu);
+    if (impl_->device) impl_->device->PowerOn(NowMs());
+}
+
+bool Simulator::Reconnect() {
+    {
+        std::lock_guard<std::mutex> lock(impl_->mu);
+        impl_->vanishing = true;
+    }
+    impl_->Wake();
+    if (impl_->thread.joinable()) impl_->thread.join();
+    std::lock_guard<std::mutex> lock(impl_->mu);
+    PtyClose(impl_->pty);
+    if (PtyOpen(impl_->pty) != 1) return false;
+    // A new adapter: nothing is on its way in either direction.
+    impl_->pendingInput.clear();
+    impl_->rxWire.clear();
+    impl_->txQueue.clear();
+    impl_->txReady.clear();
+    impl_->rxFree = impl_->txFree = Clock::time_point{};
+    impl_->vanishing = false;
+    Impl* raw = impl_.get();
+    impl_->thread = std::thread([raw] { raw->Run(); });
+    return true;
 }
 
 std::vector<uint8_t> Simulator::Flash() const {

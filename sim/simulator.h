@@ -105,6 +105,20 @@ struct Reply {  // one scripted answer to the next command
     static Reply Raw(std::string bytes);              // exactly these bytes
 };
 
+// A cut of the line at a chosen command: the device loses its power, or its
+// port vanishes (the cable or the adapter is pulled).
+struct Cut {
+    enum class Kind { PowerLoss, Vanish };
+    Kind kind = Kind::PowerLoss;
+    std::string prefix;  // commands that start with this text count; empty: every command
+    int nth = 1;         // the cut comes at the n-th counted command from now
+    // False: the command is lost unexecuted. True: the device executes it
+    // first and the cut swallows its answer.
+    bool afterExecute = false;
+    // A power loss lasts this long; 0: until PowerOn().
+    int offMs = 0;
+};
+
 class Simulator {
   public:
     // Opens a pty pair and starts the transport thread with the named model
@@ -134,6 +148,17 @@ class Simulator {
     void SetPowerLossAfterBlocks(int n);  // lose power after n more "W" blocks; 0 = off
     void SetEraseMs(int ms);              // see DeviceConfig::eraseMs
     void SetProgramMs(int ms);            // see DeviceConfig::programMs
+    void SetRefuseEveryBlock(int n);      // refuse every n-th "W" from now (its retry is taken)
+    void SetGarbleEveryFrame(int n);      // garble the answer of every n-th loader command
+
+    // Cuts (see Cut), armed from the next command on; one at a time, once.
+    void SetCut(Cut cut);
+    bool CutDone() const;  // the armed cut has happened
+    void PowerOn();        // ends a power loss now
+    // The device on a new pty (new PortPath()), as a replugged adapter: its
+    // state, flash and settings stay as they were. For a device whose port
+    // vanished; any other is first cut off as by Vanish().
+    bool Reconnect();
 
     // The whole flash address space (index = address), information memory included.
     std::vector<uint8_t> Flash() const;

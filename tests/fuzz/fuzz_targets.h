@@ -18,4 +18,17 @@ int VersionDocument(const uint8_t* data, size_t size);
 // Settings files, read into a fresh protocol object.
 int SettingsFile(const uint8_t* data, size_t size);
 
+// Device answers, played by a device on a pty (answer_device.h): the input is
+// the device's answers to successive messages, separated by kAnswerBreak.
+// Connecting to a logger: the version answer and its settings.
+int VersionAnswers(const uint8_t* data, size_t size);
+// The "show" answer of old logger firmware.
+int ShowAnswers(const uint8_t* data, size_t size);
+// A digital sensor's SDI-12 answers: version, settings, calibration, serial number, type.
+int Sdi12Answers(const uint8_t* data, size_t size);
+// An instrument's calibration and user record lists.
+int RecordLists(const uint8_t* data, size_t size);
+// The bootstrap loader's replies: invocation, greeting, version, erase, vectors.
+int LoaderReplies(const uint8_t* data, size_t size);
+
 }  // namespace tarsa::fuzz
