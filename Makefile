@@ -6,7 +6,8 @@
 
 # Debian packages the build and the tests need.
 DEB_PACKAGES := g++ cmake make pkg-config libgtest-dev libgmock-dev libbenchmark-dev \
-                clang-format srecord socat libcurl4-openssl-dev libcpp-httplib-dev
+                clang-format srecord socat libcurl4-openssl-dev libcpp-httplib-dev \
+                qt6-base-dev fonts-dejavu-core
 JOBS ?= $(shell nproc)
 SOURCES = $(shell git ls-files '*.cpp' '*.h' 2>/dev/null)
 
