@@ -51,17 +51,21 @@ Control* Named(Control* control, const char* name) {
     return control;
 }
 
-// The control's label from the table, above it; named "lbl" + the control's
-// name without its two-letter kind.
-QVBoxLayout* Labelled(QWidget* control, QWidget* owner) {
+// The control's label from the table, above the control (or above `body`,
+// a row that holds the control); named "lbl" + the control's name without its
+// two-letter kind.
+QVBoxLayout* Labelled(QWidget* control, QWidget* owner, QLayout* body = nullptr) {
     auto* label = new QLabel(FeedbackTextsOf(control->objectName().toStdString()).label, owner);
     label->setObjectName("lbl" + control->objectName().mid(2));
     label->setBuddy(control);
-    label->setWordWrap(true);
+    label->setWordWrap(label->sizeHint().width() > kFeedbackClientWidth / 2);  // the long ones
     auto* column = new QVBoxLayout;
     column->setSpacing(2);
     column->addWidget(label);
-    column->addWidget(control);
+    if (body)
+        column->addLayout(body);
+    else
+        column->addWidget(control);
     return column;
 }
 
@@ -118,6 +122,11 @@ void FeedbackWindow::BuildControls() {
     for (const char* item : kFeedbackTypeItems) cbFeedbackType_->addItem(item);
     cbRespondVia_ = Named(new QComboBox(this), "cbRespondVia");
     for (const char* item : kRespondViaItems) cbRespondVia_->addItem(item);
+    for (QComboBox* box : {cbFeedbackType_, cbRespondVia_}) {
+        // Both columns share the width equally; the open list shows whole items.
+        box->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+        box->setMinimumContentsLength(12);
+    }
     lblDescription_ = Named(new QLabel(Q(form_.lblDescription), this), "lblDescription");
     reDescription_ = Named(new QPlainTextEdit(this), "reDescription");
     reDescription_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
@@ -145,6 +154,8 @@ void FeedbackWindow::BuildControls() {
     auto* grid = new QGridLayout;
     grid->setHorizontalSpacing(10);
     grid->setVerticalSpacing(6);
+    grid->setColumnStretch(0, 1);
+    grid->setColumnStretch(1, 1);
     grid->addLayout(Labelled(edName_, this), 0, 0);
     grid->addLayout(Labelled(edCompany_, this), 0, 1);
     grid->addLayout(Labelled(edEmail_, this), 1, 0);
@@ -156,8 +167,6 @@ void FeedbackWindow::BuildControls() {
     fileRow->setSpacing(4);
     fileRow->addWidget(edSendFile_);
     fileRow->addWidget(btnSendFile_);
-    auto* fileColumn = Labelled(edSendFile_, this);
-    fileColumn->addLayout(fileRow);
 
     auto* bottom = new QHBoxLayout;
     bottom->addWidget(pbWeb_, 1);
@@ -172,7 +181,7 @@ void FeedbackWindow::BuildControls() {
     outer->addWidget(lblDescription_);
     outer->addWidget(reDescription_, 1);
     outer->addSpacing(4);
-    outer->addLayout(fileColumn);
+    outer->addLayout(Labelled(edSendFile_, this, fileRow));
     outer->addWidget(chkErrorLog_);
     outer->addLayout(Labelled(edEmailTo_, this));
     outer->addSpacing(4);
