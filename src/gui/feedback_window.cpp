@@ -23,6 +23,7 @@
 #include <QTextCursor>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <climits>
 
 #include "web/feedback_texts.h"
@@ -30,6 +31,8 @@
 namespace tarsa::gui {
 
 namespace {
+
+constexpr int kMessageMaxLineWidth = 560;  // pixels
 
 QString Q(const std::string& text) {
     return QString::fromStdString(text);
@@ -264,6 +267,15 @@ bool FeedbackWindow::WebMessage(const std::string& text, const std::string& capt
     box.setObjectName("WebMessage");
     box.setTextFormat(Qt::PlainText);  // error texts from outside are never markup
     box.setDefaultButton(ask ? QMessageBox::Yes : QMessageBox::Ok);
+    // The texts break their own lines; the box is made wide enough to keep
+    // them whole, up to a width beyond which long ones (addresses, error
+    // texts) wrap.
+    if (auto* label = box.findChild<QLabel*>("qt_msgbox_label")) {
+        int widest = 0;
+        for (const QString& line : Q(text).split('\n'))
+            widest = std::max(widest, label->fontMetrics().horizontalAdvance(line));
+        label->setMinimumWidth(std::min(widest + 4, kMessageMaxLineWidth));
+    }
     QApplication::beep();
     return box.exec() == QMessageBox::Yes;
 }
