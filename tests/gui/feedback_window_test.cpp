@@ -41,10 +41,11 @@ struct Shown {
     std::string caption, text;
     QMessageBox::Icon icon;
     QMessageBox::StandardButtons buttons;
+    bool plain;  // markup in the text is shown as it is
 };
 
 // Answers every modal dialog as soon as it is open: message boxes are
-// recorded and dismissed (No when they ask), file dialogs are recorded and
+// recorded and dismissed (with `answerYes` when they ask), file dialogs are recorded and
 // given `file` (cancelled when it is empty). Runs from the event loop the
 // dialogs themselves run.
 class DialogWatcher : public QObject {
@@ -57,16 +58,19 @@ class DialogWatcher : public QObject {
     std::vector<Shown> boxes;
     std::vector<QString> fileDialogs;  // title|filters|folder
     std::string file;
+    bool answerYes = false;
 
   private:
     void Answer() {
         QWidget* modal = QApplication::activeModalWidget();
         if (auto* box = qobject_cast<QMessageBox*>(modal)) {
             boxes.push_back({box->windowTitle().toStdString(), box->text().toStdString(),
-                             box->icon(), box->standardButtons()});
-            box->button(box->standardButtons() & QMessageBox::No ? QMessageBox::No
-                                                                 : QMessageBox::Ok)
-                ->click();
+                             box->icon(), box->standardButtons(),
+                             box->textFormat() == Qt::PlainText});
+            QMessageBox::StandardButton answer = QMessageBox::Ok;
+            if (box->standardButtons() & QMessageBox::No)
+                answer = answerYes ? QMessageBox::Yes : QMessageBox::No;
+            box->button(answer)->click();
         } else if (auto* dialog = qobject_cast<QFileDialog*>(modal)) {
             fileDialogs.push_back(dialog->windowTitle() + "|" + dialog->nameFilters().join(";") +
                                   "|" + dialog->directory().absolutePath());
@@ -339,6 +343,35 @@ TEST_F(FeedbackWindowTest, ClosingTheWindowDuringTheUploadCancelsIt) {
     EXPECT_FALSE(form.sending);
     EXPECT_TRUE(dialogs.boxes.empty());  // closed by the user: nothing more to say
     EXPECT_TRUE(Control<QPushButton>("btnSend")->isEnabled());
+}
+
+TEST_F(FeedbackWindowTest, MessagesShowTheirKindsIconAndButtons) {
+    struct Case {
+        int kind;
+        bool ask, yes;
+        QMessageBox::Icon icon;
+        QMessageBox::StandardButtons buttons;
+        bool result;
+    };
+    const Case cases[] = {
+        {kWebWarning, false, true, QMessageBox::Warning, QMessageBox::Ok, false},
+        {kWebError, false, true, QMessageBox::Critical, QMessageBox::Ok, false},
+        {kWebInformation, true, true, QMessageBox::Information, QMessageBox::Yes | QMessageBox::No,
+         true},
+        {kWebConfirmation, true, false, QMessageBox::Question, QMessageBox::Yes | QMessageBox::No,
+         false},
+    };
+    for (const Case& c : cases) {
+        dialogs.boxes.clear();
+        dialogs.answerYes = c.yes;
+        EXPECT_EQ(window.WebMessage("Line one\nline <b>two</b>", "Caption", c.ask, c.kind),
+                  c.result);
+        ASSERT_EQ(dialogs.boxes.size(), 1u);
+        EXPECT_EQ(dialogs.boxes[0].icon, c.icon) << c.kind;
+        EXPECT_EQ(dialogs.boxes[0].buttons, c.buttons) << c.kind;
+        EXPECT_EQ(dialogs.boxes[0].caption, "Caption");
+        EXPECT_TRUE(dialogs.boxes[0].plain);
+    }
 }
 
 TEST_F(FeedbackWindowTest, UnreachableServiceGivesInternetAccessError) {
