@@ -3,14 +3,18 @@
 #   make test          set up, build and run every test (debug build, ASan + UBSan build,
 #                      and the digital-sensor variant's own tests)
 #   make format-check  fail when a source file is not formatted as .clang-format says
+#   make package       build the release programs and their man pages, then the .deb
 
 # Debian packages the build and the tests need.
 DEB_PACKAGES := g++ cmake make pkg-config libgtest-dev libgmock-dev libbenchmark-dev \
-                clang-format srecord socat libcurl4-openssl-dev libcpp-httplib-dev
+                clang-format srecord socat libcurl4-openssl-dev libcpp-httplib-dev \
+                qt6-base-dev fonts-dejavu-core help2man dpkg-dev file librsvg2-bin \
+                desktop-file-utils
 JOBS ?= $(shell nproc)
 SOURCES = $(shell git ls-files '*.cpp' '*.h' 2>/dev/null)
 
-.PHONY: all deps build test test-dev test-asan test-sensor demo bench format format-check clean
+.PHONY: all deps build test test-dev test-asan test-sensor demo bench package format format-check \
+        clean
 
 all: build
 
@@ -57,6 +61,13 @@ demo: build
 bench: deps build/release/CMakeCache.txt
 	cmake --build --preset release -j $(JOBS)
 	@for b in build/release/bench/bench_*; do echo "== $$b"; $$b; done
+
+# Only what the package holds is built (not the tests); dependencies come from
+# the binaries through dpkg-shlibdeps.
+package: deps build/release/CMakeCache.txt
+	cmake --build --preset release -j $(JOBS) --target tarsa-installables
+	cd build/release && cpack -G DEB
+	dpkg-deb -I build/release/tarsa_*.deb
 
 format:
 	clang-format -i $(SOURCES)

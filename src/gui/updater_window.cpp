@@ -21,6 +21,7 @@
 
 #include "app/sensor_workflow.h"
 #include "app/window_definition.h"
+#include "gui/feedback_window.h"
 
 namespace tarsa::gui {
 namespace {
@@ -299,6 +300,7 @@ void UpdaterWindow::showEvent(QShowEvent* event) {
         move(area.center() - QPoint(frameGeometry().width() / 2, frameGeometry().height() / 2));
     }
     logic_.FormShow(environment_);
+    feedback_ = std::make_unique<FeedbackWindow>(logic_.Web(), this);
 }
 
 void UpdaterWindow::closeEvent(QCloseEvent* event) {

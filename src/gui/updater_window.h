@@ -32,6 +32,8 @@ class QTimer;
 
 namespace tarsa::gui {
 
+class FeedbackWindow;
+
 class UpdaterWindow : public QMainWindow, public app::MainWindowUi {
     Q_OBJECT
 
@@ -45,6 +47,8 @@ class UpdaterWindow : public QMainWindow, public app::MainWindowUi {
     QAction* Action(const QString& objectName) const;
     // The entries of the "Set Digital Sensor to:" menu, in table order.
     const std::vector<QAction*>& SensorActions() const { return sensorActions_; }
+    // The feedback and version-check window, hidden, from start-up on.
+    FeedbackWindow* Feedback() const { return feedback_.get(); }
     // True once the window has closed for good (the settings are written).
     bool Finished() const { return finished_; }
 
@@ -119,6 +123,9 @@ class UpdaterWindow : public QMainWindow, public app::MainWindowUi {
     std::set<QAction*> disabled_;  // the actions the logic has disabled
     std::vector<QAction*> sensorActions_;
     std::array<QTimer*, 4> timers_{};
+    // Declared after the logic: it is destroyed first and gives the feedback
+    // record its previous user interface back.
+    std::unique_ptr<FeedbackWindow> feedback_;
 };
 
 }  // namespace tarsa::gui

@@ -19,10 +19,12 @@
 #include "app/sensor_workflow.h"
 #include "app/window_definition.h"
 #include "dialog_answerer.h"
+#include "gui/feedback_window.h"
 #include "gui/message_pump.h"
 #include "gui/updater_window.h"
 #include "serial/timing.h"
 #include "sim/simulator.h"
+#include "web/web_test_support.h"
 
 using tarsa::guitest::DialogAnswerer;
 namespace app = tarsa::app;
@@ -287,6 +289,24 @@ class UpdaterWindowTest : public QObject {
         QTRY_VERIFY(dialogs.Saw("Internet Access Error"));
     }
 
+    void feedbackMenuOpensTheFeedbackWindow() {
+        tarsa::webtest::TestServer service;
+        service.server.Get("/", [](const httplib::Request&, httplib::Response& r) {
+            r.set_content("ok", "text/plain");
+        });
+        service.Start();
+        setenv("TARSA_FEEDBACK_SERVICE", service.Base().c_str(), 1);
+        DialogAnswerer dialogs;
+        auto w = Open({"-rep"});
+        setenv("TARSA_FEEDBACK_SERVICE", tarsa::webtest::kNowhere, 1);
+        QVERIFY(w->Feedback() && !w->Feedback()->isVisible());
+        w->Action("SendFeedback1")->trigger();
+        QVERIFY(w->Feedback()->isVisible());
+        QCOMPARE(w->Feedback()->windowTitle(), QString("Send Feedback to Halvern"));
+        QCOMPARE(w->Logic().Web().info.attachment1, w->Logic().LogFilePath());
+        QVERIFY(dialogs.seen.empty());
+    }
+
     void damagedImageReportsAndCloses() {
         DialogAnswerer dialogs;
         auto w = Open({"-rep"});
@@ -385,9 +405,8 @@ class UpdaterWindowTest : public QObject {
 };
 
 int main(int argc, char** argv) {
-    // No test reaches past loopback: the services are a port where nothing listens.
-    setenv("TARSA_VERSION_SERVICE", "http://127.0.0.1:9", 1);
-    setenv("TARSA_FEEDBACK_SERVICE", "http://127.0.0.1:9", 1);
+    // No test reaches past loopback (web_test_support.h points both services
+    // at a port where nothing listens).
     QApplication application(argc, argv);
     tarsa::gui::InstallMessagePump();
     UpdaterWindowTest test;
