@@ -47,11 +47,11 @@ struct Place {
     int x, y, w, h;
 };
 constexpr Place kPlaces[] = {
-    {"userText1", 16, 10, 314, 18},   {"userText2", 16, 28, 314, 36},
-    {"lblConnect", 16, 70, 314, 18},  {"commLabel", 16, 96, 314, 18},
-    {"cbCommPort", 16, 116, 314, 26}, {"Label1", 16, 154, 52, 18},
-    {"statusText", 70, 154, 260, 18}, {"statusBar", 16, 176, 314, 18},
-    {"newSN", 16, 204, 130, 22},      {"newSNstr", 150, 204, 180, 22},
+    {"userText1", 16, 8, 314, 18},    {"userText2", 16, 26, 314, 34},
+    {"lblConnect", 16, 62, 314, 18},  {"commLabel", 16, 86, 314, 18},
+    {"cbCommPort", 16, 104, 314, 26}, {"Label1", 16, 138, 52, 18},
+    {"statusText", 16, 156, 314, 18}, {"statusBar", 16, 178, 314, 18},
+    {"newSN", 16, 202, 130, 22},      {"newSNstr", 150, 202, 180, 22},
     {"btnStart", 160, 228, 82, 26},   {"btnClose", 248, 228, 82, 26},
 };
 constexpr int kClientWidth = 346;
