@@ -4,15 +4,20 @@
 #                      the digital-sensor variant's own tests, and the fault matrix)
 #   make test-fault    the fault matrix alone (whole updates cut at every phase); prints its table
 #   make format-check  fail when a source file is not formatted as .clang-format says
+#   make package       build the release programs and their man pages, then the .deb
+#   make gui           build and start the window (tarsa-updater)
+#   make screenshots   save pictures of the window against the simulator into docs/
 
 # Debian packages the build and the tests need.
 DEB_PACKAGES := g++ cmake make pkg-config libgtest-dev libgmock-dev libbenchmark-dev \
                 clang-format srecord socat libcurl4-openssl-dev libcpp-httplib-dev \
-                openssl
+                openssl qt6-base-dev fonts-dejavu-core help2man dpkg-dev file librsvg2-bin \
+                desktop-file-utils xvfb xauth openbox
 JOBS ?= $(shell nproc)
 SOURCES = $(shell git ls-files '*.cpp' '*.h' 2>/dev/null)
 
-.PHONY: all deps build test test-dev test-asan test-sensor test-fault demo bench format format-check clean
+.PHONY: all deps build test test-dev test-asan test-sensor test-fault demo gui screenshots bench \
+        package format format-check clean
 
 all: build
 
@@ -62,12 +67,38 @@ test-fault: build
 
 test: test-dev test-asan test-sensor test-fault
 
+# The window against a simulated Talox when there is a display, the
+# command-line session otherwise.
 demo: build
-	./build/dev/src/cli/tarsa-update --simulate
+	@if [ -n "$$DISPLAY$$WAYLAND_DISPLAY" ]; then \
+	  ./build/dev/src/gui/tarsa-updater --simulate; \
+	else \
+	  ./build/dev/src/cli/tarsa-update --simulate; \
+	fi
+
+gui: deps build/dev/CMakeCache.txt
+	cmake --build --preset dev -j $(JOBS) --target tarsa-updater
+	./build/dev/src/gui/tarsa-updater --simulate
+
+# Xvfb with a window manager (for the title bars); the settings the window
+# writes go to a throw-away folder.
+screenshots: deps build/dev/CMakeCache.txt
+	cmake --build --preset dev -j $(JOBS) --target window_screenshots
+	@tmp=$$(mktemp -d); \
+	XDG_CONFIG_HOME=$$tmp XDG_DATA_HOME=$$tmp xvfb-run -a -s "-screen 0 1024x768x24" \
+	  sh -c 'openbox --sm-disable >/dev/null 2>&1 & sleep 1; ./build/dev/tests/gui/window_screenshots docs'; \
+	rc=$$?; rm -rf $$tmp; exit $$rc
 
 bench: deps build/release/CMakeCache.txt
 	cmake --build --preset release -j $(JOBS)
 	@for b in build/release/bench/bench_*; do echo "== $$b"; $$b; done
+
+# Only what the package holds is built (not the tests); dependencies come from
+# the binaries through dpkg-shlibdeps.
+package: deps build/release/CMakeCache.txt
+	cmake --build --preset release -j $(JOBS) --target tarsa-installables
+	cd build/release && cpack -G DEB
+	dpkg-deb -I build/release/tarsa_*.deb
 
 format:
 	clang-format -i $(SOURCES)

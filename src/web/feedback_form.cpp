@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "log/tarsa_log.h"
+#include "web/feedback_texts.h"
 #include "web/system_info.h"
 #include "web/web_config.h"
 
@@ -236,8 +237,8 @@ void cbFeedbackTypeChange(TfrmWeb& form) {
 void btnSendFileClick(TfrmWeb& form) {
     form.edSendFile.clear();
     form.sendFilePath.clear();
-    const std::string path = form.ui->ChooseFile("Send File with Feedback",
-                                                 "Any File Type (*.*)|*.*", form.info.browseFolder);
+    const std::string path =
+        form.ui->ChooseFile(kSendFileDialogTitle, kSendFileDialogFilter, form.info.browseFolder);
     if (!path.empty()) SetSendFile(form, path);
 }
 
