@@ -1,10 +1,17 @@
 #include "app/main_window.h"
 
+#include <unistd.h>
+
+#include <climits>
 #include <cstdio>
+#include <map>
 
 #include "app/sensor_workflow.h"
 #include "app/update_workflow.h"
+#include "app/window_definition.h"
 #include "loader/ti_txt.h"
+#include "web/version_check.h"
+#include "web/web_config.h"
 
 namespace tarsa::app {
 namespace {
@@ -28,6 +35,56 @@ constexpr const char* kContactBlock =
     "https://www.corvane.example";
 
 constexpr const char* kCopyright = " Corvane Devices, Inc. All rights reserved.";
+
+// The feedback window's dialogs on this window's own, for front ends that
+// have no feedback window of their own (the terminal) and until the window
+// attaches: messages and questions go through MainWindowUi, nothing is drawn.
+class WebUiOverMainWindow : public FeedbackWindowUi {
+  public:
+    explicit WebUiOverMainWindow(MainWindowUi& ui) : ui_(ui) {}
+    bool WebMessage(const std::string& text, const std::string& caption, bool ask,
+                    int kind) override {
+        if (ask) return ui_.AskOkCancel(text, caption);
+        ui_.ShowMessage(text, caption, static_cast<MessageKind>(kind));
+        return false;
+    }
+    bool OpenUrl(const std::string&) override { return false; }  // reported with the address
+    void PumpMessages() override { ui_.PumpMessages(); }
+    void ShowWindow() override { visible_ = true; }
+    void HideWindow() override { visible_ = false; }
+    void CloseWindow() override { visible_ = false; }
+    bool WindowVisible() override { return visible_; }
+    void SetFocus(WebControl) override {}
+    void SetSendEnabled(bool) override {}
+    void SetBusyCursor(bool busy) override { ui_.SetBusyCursor(busy); }
+    void ShowProgress(uint64_t) override {}
+    void SetProgress(uint64_t) override {}
+    void HideProgress() override {}
+    std::string ChooseFile(const std::string&, const std::string&, const std::string&) override {
+        return {};
+    }
+
+  private:
+    MainWindowUi& ui_;
+    bool visible_ = false;
+};
+
+class MemoryStore : public SettingsStore {
+  public:
+    std::string Read(const std::string& key) override { return values_[key]; }
+    bool Write(const std::string& key, const std::string& value) override {
+        values_[key] = value;
+        return true;
+    }
+
+  private:
+    std::map<std::string, std::string> values_;
+};
+
+std::string CurrentFolder() {
+    char buffer[PATH_MAX];
+    return getcwd(buffer, sizeof buffer) ? std::string(buffer) : std::string(".");
+}
 
 }  // namespace
 
@@ -110,6 +167,18 @@ void MainWindow::FormShow(const Environment& environment) {
     enumPort_.log = log_.get();
     RebuildSettingsFilePath();
 
+    // The feedback and version-check window, hidden until asked for.
+    programFolder_ = environment.programFolder;
+    quietVersionCheck_ = environment.quietVersionCheck;
+    webFallbackUi_ = std::make_unique<WebUiOverMainWindow>(ui_);
+    SettingsStore* feedbackStore = environment.feedbackStore;
+    if (!feedbackStore) {
+        webFallbackStore_ = std::make_unique<MemoryStore>();
+        feedbackStore = webFallbackStore_.get();
+    }
+    web_ = std::make_unique<TfrmWeb>(*webFallbackUi_, *feedbackStore, log_.get());
+    web_->applicationTitle = displayName_ + " Updater";
+
     // Ports.
     FillPortList();
     selectedIndex_ = 0;
@@ -130,7 +199,8 @@ void MainWindow::FormShow(const Environment& environment) {
         SetStartEnabled(false);
     }
 
-    ui_.SetLabel(Label::UserText2, host_->image.label);
+    versionLabel_ = host_->image.label;
+    ui_.SetLabel(Label::UserText2, versionLabel_);
     ui_.SetLabel(Label::UserText1, "This utility updates " + displayName_ + " firmware to");
     ui_.SetLabel(Label::CommLabel, "Connect to " + commNoun + " with Comm Port");
     ui_.SetLabel(Label::LblConnect, "Connect " + connectNoun + " to computer comm port.");
@@ -160,14 +230,21 @@ void MainWindow::RebuildSettingsFilePath() {
 }
 
 void MainWindow::FillPortList() {
-    ui_.ClearPortList();
-    ports_.clear();
-    int count = lister_ ? lister_(enumPort_, ports_, forceFindAll_) : 0;
-    if (count <= 0) {
-        ports_.clear();
-        return;
+    std::vector<PortEntry> found;
+    int count = lister_ ? lister_(enumPort_, found, forceFindAll_) : 0;
+    if (count <= 0) found.clear();
+    ports_ = pinnedPorts_;
+    for (PortEntry& entry : found) {
+        bool pinned = false;
+        for (const PortEntry& p : pinnedPorts_) pinned = pinned || p.portName == entry.portName;
+        if (!pinned) ports_.push_back(std::move(entry));
     }
     if (ports_.size() > static_cast<size_t>(kPortTableCapacity)) ports_.resize(kPortTableCapacity);
+    ShowPorts();
+}
+
+void MainWindow::ShowPorts() {
+    ui_.ClearPortList();
     for (const PortEntry& entry : ports_) ui_.AppendPort(entry.friendlyName);
 }
 
@@ -189,7 +266,11 @@ void MainWindow::OnTimer(Timer timer) {
             ui_.StartTimer(Timer::WebCheck, 500);
             break;
         case Timer::WebCheck:
-            if (versionCheck) versionCheck(true);
+            if (versionCheck) {
+                versionCheck(true);
+            } else if (quietVersionCheck_) {
+                CheckNewerVersion(true);
+            }
             break;
         case Timer::ConstructorErrors: {
             int c = host_->constructorError;
@@ -216,22 +297,20 @@ void MainWindow::OnTimer(Timer timer) {
     }
 }
 
-void MainWindow::SelectPort(const std::string& portName) {
-    for (size_t i = 0; i < ports_.size(); ++i) {
-        if (ports_[i].portName == portName) {
-            selectedIndex_ = static_cast<int>(i);
-            selectedPortName_ = portName;
-            ui_.SetPortIndex(selectedIndex_);
-            SetStartEnabled(true);
-            return;
-        }
+void MainWindow::SelectPort(const std::string& portName, const std::string& friendlyName) {
+    size_t index = 0;
+    while (index < ports_.size() && ports_[index].portName != portName) ++index;
+    if (index == ports_.size()) {
+        PortEntry entry{portName, friendlyName.empty() ? portName : friendlyName};
+        pinnedPorts_.insert(pinnedPorts_.begin(), entry);
+        if (pinnedPorts_.size() > static_cast<size_t>(kPortTableCapacity)) pinnedPorts_.pop_back();
+        ports_.insert(ports_.begin(), entry);
+        if (ports_.size() > static_cast<size_t>(kPortTableCapacity)) ports_.pop_back();
+        ShowPorts();  // also drops the "No Comm Ports Found" line
+        index = 0;
     }
-    if (ports_.empty()) ui_.ClearPortList();  // drop the "No Comm Ports Found" line
-    if (ports_.size() >= static_cast<size_t>(kPortTableCapacity)) ports_.pop_back();
-    ports_.push_back({portName, portName});
-    selectedIndex_ = static_cast<int>(ports_.size()) - 1;
+    selectedIndex_ = static_cast<int>(index);
     selectedPortName_ = portName;
-    ui_.AppendPort(portName);
     ui_.SetPortIndex(selectedIndex_);
     SetStartEnabled(true);
 }
@@ -356,9 +435,17 @@ void MainWindow::SelectTargetSensor(int32_t value) {
     ui_.SetLabel(Label::UserText1, "This utility updates " + displayName_ + " firmware to");
 }
 
+FileDialog MainWindow::OpenFirmwareDialog() const {
+    return {kOpenFirmwareTitle, kFirmwareExtension, kOpenFirmwareFilter, CurrentFolder(), true};
+}
+
+FileDialog MainWindow::DumpImageDialog() const {
+    return {kSaveImageTitle, kFirmwareExtension, "", "", false};
+}
+
 void MainWindow::OpenFirmwareFile1Click() {
     std::string path;
-    if (!ui_.ChooseFirmwareFile(path)) return;
+    if (!ui_.ChooseFirmwareFile(OpenFirmwareDialog(), path)) return;
     OpenFirmwareFile(path);
 }
 
@@ -382,7 +469,8 @@ int MainWindow::OpenFirmwareFile(const std::string& path) {
     }
     if (host_->image.typeCode == 0)
         host_->image.typeCode = static_cast<uint8_t>(config_.targetType);
-    ui_.SetLabel(Label::UserText2, host_->image.label);
+    versionLabel_ = host_->image.label;
+    ui_.SetLabel(Label::UserText2, versionLabel_);
     std::string name = InstrumentDisplayName(host_->image.typeCode);
     // Sensor firmware in a digital-sensor build keeps the chosen sensor as the
     // target, and the reader as what to connect.
@@ -407,7 +495,7 @@ int MainWindow::OpenFirmwareFile(const std::string& path) {
 
 void MainWindow::DumpFirmwareImage1Click() {
     std::string path;
-    if (!ui_.ChooseDumpFile(path)) return;
+    if (!ui_.ChooseDumpFile(DumpImageDialog(), path)) return;
     DumpFirmwareImage(path);
 }
 
@@ -468,6 +556,25 @@ void MainWindow::Help2Click() {
 
 void MainWindow::About1Click() {
     ErrorOK(AboutText(), "About " + displayName_ + " Firmware Updater", MessageKind::Information);
+}
+
+WEB_FORM_INFO_TYPE MainWindow::FeedbackInfo() const {
+    WEB_FORM_INFO_TYPE info;
+    info.programTitle = caption_;
+    info.programVersion = versionLabel_;
+    info.defaultEmailTo = SupportEmail();
+    info.attachment1 = logPath_;
+    info.browseFolder = programFolder_;
+    return info;
+}
+
+bool MainWindow::SendFeedbackClick() {
+    return LaunchFeedback(*web_, FeedbackInfo(), log_.get(), caption_);
+}
+
+void MainWindow::CheckNewerVersion(bool quiet) {
+    CheckVersion(*web_, static_cast<int>(imageVersion_), versionFinderPath_, quiet,
+                 displayName_ + " Firmware Updater");
 }
 
 bool MainWindow::CheckFirmwareWindow(const InstrumentIdentity& identity) {

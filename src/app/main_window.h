@@ -23,6 +23,7 @@
 #include "loader/bsl_host.h"
 #include "log/tarsa_log.h"
 #include "serial/serial_port.h"
+#include "web/feedback_form.h"
 #include "web/settings_store.h"
 
 namespace tarsa::app {
@@ -54,6 +55,11 @@ struct Environment {
     std::vector<std::string> arguments;  // after the program name
     std::string dataFolder;              // empty: the user's data folder
     std::string programFolder = ".";     // fallback for the data folder
+    // The feedback window's persisted contact details; null: kept in memory.
+    SettingsStore* feedbackStore = nullptr;
+    // The start-up ask of the version service (the window does it; a
+    // terminal run leaves it off and checks on request only).
+    bool quietVersionCheck = false;
 };
 
 inline constexpr const char* kHostTag = "TarsaBSL Host";
@@ -73,9 +79,11 @@ class MainWindow {
     // A one-shot timer fired.
     void OnTimer(Timer timer);
 
-    // Selects the port the next update opens by its name (a command line
-    // may name a port the list does not show, such as a pseudo-terminal).
-    void SelectPort(const std::string& portName);
+    // Selects the port the next update opens by its name. A port the list
+    // does not show (a pseudo-terminal, a /dev/serial/by-id path named on the
+    // command line) is put first in the list under `friendlyName` (the name
+    // itself when empty) and stays there when the list is enumerated again.
+    void SelectPort(const std::string& portName, const std::string& friendlyName = {});
     // The result of the last update run by the start timer (0 before any).
     int LastResult() const { return lastResult_; }
 
@@ -109,6 +117,23 @@ class MainWindow {
     int DumpFirmwareImage(const std::string& path);
     void Help2Click();
     void About1Click();
+    // "Send Feedback to Halvern...": hands the window's texts and the log to
+    // the feedback window and shows it (after the reachability check).
+    // Returns true when the window was shown.
+    bool SendFeedbackClick();
+    // The feedback texts the menu item hands over.
+    WEB_FORM_INFO_TYPE FeedbackInfo() const;
+    // "Check for Newer Firmware Version" (quiet = false) and the start-up
+    // check of the web-check timer (quiet = true).
+    void CheckNewerVersion(bool quiet);
+    void CheckForNewerFirmwareVersion1Click() { CheckNewerVersion(false); }
+    // The feedback and version-check window's record, created hidden at
+    // start-up. Until a window attaches its own FeedbackWindowUi (by setting
+    // Web().ui) its messages go through this window's dialogs.
+    TfrmWeb& Web() { return *web_; }
+    // The open and save dialogs as they are run.
+    FileDialog OpenFirmwareDialog() const;
+    FileDialog DumpImageDialog() const;
     std::string HelpText() const;
     std::string AboutText() const;
 
@@ -124,8 +149,8 @@ class MainWindow {
     // Called by the loader host during erase ('X') and upload ('W').
     bool ProgressHook(uint32_t total, uint32_t done, int phase, char operation);
 
-    // The online version check run by the web-check timer (quiet = at
-    // start-up). Installed by the front end; empty: nothing happens.
+    // Replaces the start-up version check of the web-check timer (tests);
+    // empty: CheckNewerVersion(true) when the environment asked for it.
     std::function<void(bool quiet)> versionCheck;
     // The update run by the start timer; returns its result code. Start-up
     // installs the instrument update, or the sensor update in a
@@ -175,6 +200,7 @@ class MainWindow {
 
   private:
     void FillPortList();
+    void ShowPorts();
     void SetStartEnabled(bool enabled);
 
     MainWindowUi& ui_;
@@ -186,6 +212,9 @@ class MainWindow {
     std::unique_ptr<Tarsa_protocol> protocol_;
     std::unique_ptr<TarsaBSLHost> host_;
     TarsaSerial enumPort_;
+    std::unique_ptr<FeedbackWindowUi> webFallbackUi_;
+    std::unique_ptr<SettingsStore> webFallbackStore_;
+    std::unique_ptr<TfrmWeb> web_;
     InstrumentIdentity identity_{};
 
     std::string caption_;
@@ -200,6 +229,10 @@ class MainWindow {
     bool busy_ = false;
     bool keepGoing_ = true;
     std::vector<PortEntry> ports_;
+    std::vector<PortEntry> pinnedPorts_;  // named by SelectPort, shown first
+    std::string programFolder_ = ".";
+    std::string versionLabel_;  // the text of userText2
+    bool quietVersionCheck_ = false;
     int selectedIndex_ = 0;
     std::string selectedPortName_;
     std::string dataFolder_;

@@ -35,6 +35,17 @@ enum class MessageKind { Warning = 0, Error = 1, Information = 2, Confirmation =
 // The one-shot timers of the main window.
 enum class Timer { Start, EraseWarn, WebCheck, ConstructorErrors };
 
+// An open or save dialog as the logic asks for it.
+struct FileDialog {
+    std::string title;
+    std::string defaultExtension;  // ".txt"; added when the user types none
+    // Pairs of "description|pattern" joined by "|", e.g. "Text (*.txt)|*.txt";
+    // empty: no filter.
+    std::string filter;
+    std::string folder;  // initial folder; empty: the toolkit's choice
+    bool mustExist;      // open dialogs: the path and the file must exist
+};
+
 class MainWindowUi {
   public:
     virtual ~MainWindowUi() = default;
@@ -91,8 +102,8 @@ class MainWindowUi {
     virtual void CloseWindow() = 0;
 
     // File dialogs: true with a path, false when cancelled.
-    virtual bool ChooseFirmwareFile(std::string& path) = 0;
-    virtual bool ChooseDumpFile(std::string& path) = 0;
+    virtual bool ChooseFirmwareFile(const FileDialog& dialog, std::string& path) = 0;
+    virtual bool ChooseDumpFile(const FileDialog& dialog, std::string& path) = 0;
 };
 
 }  // namespace tarsa::app

@@ -54,8 +54,9 @@ class TerminalUi : public app::MainWindowUi {
     void StartTimer(app::Timer timer, uint32_t ms) override;
     void StopTimer(app::Timer timer) override;
     void CloseWindow() override { closed_ = true; }
-    bool ChooseFirmwareFile(std::string&) override { return false; }
-    bool ChooseDumpFile(std::string&) override { return false; }
+    // A terminal names its files on the command line.
+    bool ChooseFirmwareFile(const app::FileDialog&, std::string&) override { return false; }
+    bool ChooseDumpFile(const app::FileDialog&, std::string&) override { return false; }
 
     // Runs due timers through `fire` until the window closes or no timer is
     // left; sleeps until the next one is due.

@@ -62,12 +62,14 @@ class FakeUi : public MainWindowUi {
     void StartTimer(Timer t, uint32_t ms) override { timers[t] = ms; }
     void StopTimer(Timer t) override { timers.erase(t); }
     void CloseWindow() override { closed = true; }
-    bool ChooseFirmwareFile(std::string& path) override {
+    bool ChooseFirmwareFile(const FileDialog& dialog, std::string& path) override {
+        dialogs.push_back(dialog);
         if (chosenFile.empty()) return false;
         path = chosenFile;
         return true;
     }
-    bool ChooseDumpFile(std::string& path) override {
+    bool ChooseDumpFile(const FileDialog& dialog, std::string& path) override {
+        dialogs.push_back(dialog);
         if (chosenDump.empty()) return false;
         path = chosenDump;
         return true;
@@ -88,6 +90,7 @@ class FakeUi : public MainWindowUi {
     std::vector<Shown> messages, questions, warnings;
     std::deque<bool> answers;  // replies to AskOkCancel, OK = true
     std::map<Timer, uint32_t> timers;
+    std::vector<FileDialog> dialogs;  // every file dialog run, as asked for
 };
 
 }  // namespace tarsa::app::test

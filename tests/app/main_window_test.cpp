@@ -12,12 +12,20 @@
 #include <sstream>
 
 #include "fake_ui.h"
+#include "web/web_config.h"
 
 namespace tarsa::app {
 namespace {
 
 namespace fs = std::filesystem;
 using test::FakeUi;
+
+// The web services of these tests are a local port where nothing listens.
+const bool kOffline = [] {
+    setenv("TARSA_VERSION_SERVICE", "http://127.0.0.1:9", 1);
+    setenv("TARSA_FEEDBACK_SERVICE", "http://127.0.0.1:9", 1);
+    return true;
+}();
 
 class MemoryStore : public SettingsStore {
   public:
@@ -45,7 +53,8 @@ class MainWindowTest : public ::testing::Test {
     }
     void TearDown() override { fs::remove_all(dir_); }
 
-    MainWindow& Show(std::vector<std::string> args = {}, BuildConfig config = {}) {
+    MainWindow& Show(std::vector<std::string> args = {}, BuildConfig config = {},
+                     bool quietCheck = false) {
         config.programVersion = "1.2.3";
         window_ = std::make_unique<MainWindow>(
             ui_, store_, config, [this](TarsaSerial&, std::vector<PortEntry>& out, bool force) {
@@ -56,6 +65,8 @@ class MainWindowTest : public ::testing::Test {
         Environment env;
         env.arguments = std::move(args);
         env.dataFolder = dir_.string();
+        env.programFolder = "/opt/tarsa/bin";
+        env.quietVersionCheck = quietCheck;
         window_->FormShow(env);
         return *window_;
     }
@@ -131,6 +142,70 @@ TEST_F(MainWindowTest, EraseWarningThenTheQuietVersionCheck) {
     EXPECT_NE(Read(w.LogFilePath()).find("ErrorOK Told User:: WARNING: The Talox"),
               std::string::npos)
         << "every message is logged after it was shown";
+}
+
+TEST_F(MainWindowTest, MenuVersionCheckReportsAFailureTheQuietOneStaysSilent) {
+    MainWindow& w = Show({}, {}, true);
+    w.OnTimer(Timer::WebCheck);
+    EXPECT_TRUE(ui_.messages.empty()) << "the start-up check is quiet";
+    w.CheckForNewerFirmwareVersion1Click();
+    ASSERT_EQ(ui_.messages.size(), 1u);
+    EXPECT_EQ(ui_.messages[0].caption, "Version Check Error");
+    EXPECT_EQ(ui_.messages[0].kind, MessageKind::Error);
+}
+
+TEST_F(MainWindowTest, FeedbackGetsTheWindowTextsAndATrimmedLog) {
+    MainWindow& w = Show();
+    WEB_FORM_INFO_TYPE info = w.FeedbackInfo();
+    EXPECT_EQ(info.programTitle, "Talox Firmware Updater");
+    EXPECT_EQ(info.programVersion, "Talox 2.29");
+    EXPECT_EQ(info.registeredName, "");
+    EXPECT_EQ(info.registeredCompany, "");
+    EXPECT_EQ(info.defaultEmailTo, SupportEmail());
+    EXPECT_EQ(info.attachment1, w.LogFilePath());
+    EXPECT_EQ(info.attachment2 + info.attachment3, "");
+    EXPECT_EQ(info.browseFolder, "/opt/tarsa/bin");
+
+    std::string line(99, 'x');
+    for (int i = 0; i < 500; ++i) w.Log()->Write(kLogOutcome, "test", "%s", line.c_str());
+    ASSERT_GT(w.Log()->Size(), 40000);
+    EXPECT_FALSE(w.SendFeedbackClick()) << "the service does not answer";
+    EXPECT_LE(w.Log()->Size(), 32768 + 1024);
+    ASSERT_EQ(ui_.messages.size(), 1u);
+    EXPECT_EQ(ui_.messages[0].caption, "Internet Access Error");
+    EXPECT_EQ(w.Web().info.programTitle, "Talox Firmware Updater") << "the texts were handed over";
+}
+
+TEST_F(MainWindowTest, FileDialogsAsTheWindowDefinesThem) {
+    MainWindow& w = Show({"-rep"});
+    w.OpenFirmwareFile1Click();
+    w.DumpFirmwareImage1Click();
+    ASSERT_EQ(ui_.dialogs.size(), 2u);
+    EXPECT_EQ(ui_.dialogs[0].title, "Please select a firmware file");
+    EXPECT_EQ(ui_.dialogs[0].filter, "Firmware File (*.txt)|*.txt|Any File (*.*)|*.*");
+    EXPECT_EQ(ui_.dialogs[0].defaultExtension, ".txt");
+    EXPECT_EQ(ui_.dialogs[0].folder, fs::current_path().string());
+    EXPECT_TRUE(ui_.dialogs[0].mustExist);
+    EXPECT_EQ(ui_.dialogs[1].title, "Save Firmware Image");
+    EXPECT_EQ(ui_.dialogs[1].filter, "");
+    EXPECT_FALSE(ui_.dialogs[1].mustExist);
+    EXPECT_TRUE(ui_.messages.empty()) << "cancelled dialogs do nothing";
+}
+
+TEST_F(MainWindowTest, NamedPortComesFirstAndStaysAcrossEnumerations) {
+    MainWindow& w = Show();
+    w.SelectPort("/dev/pts/7", "Simulated Talox (/dev/pts/7)");
+    EXPECT_EQ(ui_.portList.front(), "Simulated Talox (/dev/pts/7)");
+    EXPECT_EQ(ui_.portIndex, 0);
+    w.cbCommPortDropDown();
+    EXPECT_EQ(ui_.portList,
+              (std::vector<std::string>{"Simulated Talox (/dev/pts/7)", "USB Serial (ttyUSB0)",
+                                        "Radio Modem (ttyUSB1)"}));
+    ui_.portIndex = 2;
+    w.cbCommPortChange();
+    EXPECT_EQ(w.SelectedPortName(), "ttyUSB1");
+    w.SelectPort("ttyUSB0");
+    EXPECT_EQ(ui_.portIndex, 1) << "a listed port is only selected";
 }
 
 TEST_F(MainWindowTest, SavedPortIsSelectedAndSavedAgainAtClose) {
