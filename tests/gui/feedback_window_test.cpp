@@ -20,12 +20,9 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTimer>
-#include <condition_variable>
-#include <mutex>
 
 #include "gui_test_support.h"
 #include "web/feedback_texts.h"
-#include "web/web_config.h"
 #include "web/web_test_support.h"
 
 namespace tarsa::gui {
@@ -35,7 +32,6 @@ using webtest::ClosedBase;
 using webtest::FakeWindow;
 using webtest::MemoryStore;
 using webtest::TempDir;
-using webtest::TestServer;
 
 struct Shown {
     std::string caption, text;
@@ -88,29 +84,7 @@ class DialogWatcher : public QObject {
 class FeedbackWindowTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        srv.server.Get("/", [](const httplib::Request&, httplib::Response& res) {
-            res.set_content("<html>feedback service</html>", "text/html");
-        });
-        srv.server.Post(kFeedbackPath, [this](const httplib::Request&, httplib::Response& res,
-                                              const httplib::ContentReader& reader) {
-            std::vector<httplib::MultipartFormData> parts;
-            reader(
-                [&](const httplib::MultipartFormData& f) {
-                    parts.push_back(f);
-                    return true;
-                },
-                [&](const char* data, size_t n) {
-                    parts.back().content.append(data, n);
-                    return true;
-                });
-            std::unique_lock<std::mutex> lock(m);
-            posted = parts;
-            held.wait_for(lock, std::chrono::seconds(20), [this] { return !holdReply; });
-            replies++;
-            res.set_content("<p>Script Completed</p>", "text/html");
-        });
-        srv.Start();
-        form.feedbackService = srv.Base();
+        form.feedbackService = service.Base();
         form.mimeTable = dir.Write("mime.types", "text/plain txt log\n");
         info.programTitle = "Talox Firmware Updater";
         info.programVersion = "Talox 2.29";
@@ -121,7 +95,6 @@ class FeedbackWindowTest : public ::testing::Test {
         store.values["Email"] = "ann@example.com";
         ASSERT_TRUE(LaunchFeedback(form, info, nullptr, "Talox Firmware Updater"));
     }
-    void TearDown() override { Release(); }
 
     template <typename W>
     W* Control(const char* name) {
@@ -135,31 +108,9 @@ class FeedbackWindowTest : public ::testing::Test {
         dialogs.file = file;
         Control<QPushButton>("btnSendFile")->click();
     }
-    std::string Field(const std::string& name) {
-        std::lock_guard<std::mutex> lock(m);
-        for (const auto& p : posted)
-            if (p.name == name) return p.content;
-        return "<missing>";
-    }
-    size_t PostedParts() {
-        std::lock_guard<std::mutex> lock(m);
-        return posted.size();
-    }
-    void Release() {
-        {
-            std::lock_guard<std::mutex> lock(m);
-            holdReply = false;
-        }
-        held.notify_all();
-    }
 
     QApplication& app = TestApplication();
-    TestServer srv;
-    std::mutex m;
-    std::condition_variable held;
-    bool holdReply = false;
-    int replies = 0;  // guarded by m
-    std::vector<httplib::MultipartFormData> posted;
+    webtest::FeedbackService service;
     TempDir dir;
     FakeWindow headless;  // the record's interface until the window takes over
     MemoryStore store;
@@ -263,7 +214,7 @@ TEST_F(FeedbackWindowTest, EachRefusedFieldIsNamedAndFocused) {
         EXPECT_EQ(window.focusWidget(), Control<QWidget>(c.focus)) << c.focus;
         EXPECT_TRUE(window.isVisible());
     }
-    EXPECT_EQ(PostedParts(), 0u);
+    EXPECT_EQ(service.Posts(), 0);
 }
 
 TEST_F(FeedbackWindowTest, SendPostsWhatWasTypedWithTheLogAndTheChosenFile) {
@@ -285,17 +236,17 @@ TEST_F(FeedbackWindowTest, SendPostsWhatWasTypedWithTheLogAndTheChosenFile) {
                      [&] { progressShown = true; });
     ClickSend();
 
-    EXPECT_EQ(Field("EmailTo"), "rep@halvern.example");
-    EXPECT_EQ(Field("EmailSubject"), "Talox Firmware Updater Feature Suggestion");
-    EXPECT_EQ(Field("Name"), "Ann Example");
-    EXPECT_EQ(Field("Company Name"), "Field Co");
-    EXPECT_EQ(Field("Email"), "ann@example.com");
-    EXPECT_EQ(Field("Telephone"), "+1 555 0100");
-    EXPECT_EQ(Field("Respond Via"), "Telephone (afternoon is best)");
-    EXPECT_EQ(Field("Software Version"), "Talox Firmware Updater version Talox 2.29");
-    EXPECT_EQ(Field("Feedback"), "Line one\nline two");
-    EXPECT_EQ(Field("Talox Firmware Updater.errors.txt"), "log line\n");
-    EXPECT_EQ(Field("notes.txt"), "my notes");
+    EXPECT_EQ(service.Field("EmailTo"), "rep@halvern.example");
+    EXPECT_EQ(service.Field("EmailSubject"), "Talox Firmware Updater Feature Suggestion");
+    EXPECT_EQ(service.Field("Name"), "Ann Example");
+    EXPECT_EQ(service.Field("Company Name"), "Field Co");
+    EXPECT_EQ(service.Field("Email"), "ann@example.com");
+    EXPECT_EQ(service.Field("Telephone"), "+1 555 0100");
+    EXPECT_EQ(service.Field("Respond Via"), "Telephone (afternoon is best)");
+    EXPECT_EQ(service.Field("Software Version"), "Talox Firmware Updater version Talox 2.29");
+    EXPECT_EQ(service.Field("Feedback"), "Line one\nline two");
+    EXPECT_EQ(service.Field("Talox Firmware Updater.errors.txt"), "log line\n");
+    EXPECT_EQ(service.Field("notes.txt"), "my notes");
     EXPECT_FALSE(progressShown);
     EXPECT_EQ(store.values["Company"], "Field Co");
 
@@ -323,22 +274,19 @@ TEST_F(FeedbackWindowTest, ThreeMegabyteUploadShowsTheProgressBar) {
     EXPECT_GT(shownValues, 0);
     EXPECT_GT(maximum, 3 * 1048576);
     EXPECT_FALSE(bar->isVisible());
-    EXPECT_EQ(Field("big.dat").size(), 3u * 1048576);
+    EXPECT_EQ(service.Field("big.dat").size(), 3u * 1048576);
 }
 
 TEST_F(FeedbackWindowTest, ClosingTheWindowDuringTheUploadCancelsIt) {
-    holdReply = true;  // the service takes the body and does not answer
+    service.Hold();  // the service takes the body and does not answer
     QTimer closer;
     closer.setInterval(5);
     QObject::connect(&closer, &QTimer::timeout, [&] {
-        if (form.sending && PostedParts() > 0) window.close();
+        if (form.sending && service.Posts() > 0) window.close();
     });
     closer.start();
     ClickSend();
-    {
-        std::lock_guard<std::mutex> lock(m);
-        EXPECT_EQ(replies, 0);  // returned while the service still held its answer
-    }
+    EXPECT_EQ(service.Replies(), 0);  // returned while the service still held its answer
     EXPECT_FALSE(window.isVisible());
     EXPECT_FALSE(form.sending);
     EXPECT_TRUE(dialogs.boxes.empty());  // closed by the user: nothing more to say
@@ -401,8 +349,8 @@ TEST_F(FeedbackWindowTest, TwoGigabyteFileIsRefusedAndTheWindowStaysUsable) {
     Browse(dir.Write("small.txt", "fits"));
     EXPECT_EQ(Control<QLineEdit>("edSendFile")->text(), "small.txt");
     ClickSend();
-    EXPECT_EQ(Field("small.txt"), "fits");
-    EXPECT_EQ(Field("huge.iso"), "<missing>");
+    EXPECT_EQ(service.Field("small.txt"), "fits");
+    EXPECT_EQ(service.Field("huge.iso"), "<missing>");
     EXPECT_EQ(dialogs.boxes.back().caption, "Feedback Successfully Sent");
 }
 

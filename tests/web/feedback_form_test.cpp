@@ -7,9 +7,6 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <atomic>
-#include <mutex>
-
 #include "log/tarsa_log.h"
 #include "web/system_info.h"
 #include "web/web_config.h"
@@ -23,35 +20,11 @@ using webtest::FakeWindow;
 using webtest::MemoryStore;
 using webtest::ReadWhole;
 using webtest::TempDir;
-using webtest::TestServer;
 
 class Feedback : public ::testing::Test {
   protected:
     void SetUp() override {
-        srv.server.Get("/", [this](const httplib::Request&, httplib::Response& res) {
-            ++probes;
-            res.set_content("<html>feedback service</html>", "text/html");
-        });
-        srv.server.Post(kFeedbackPath, [this](const httplib::Request&, httplib::Response& res,
-                                              const httplib::ContentReader& reader) {
-            std::vector<httplib::MultipartFormData> parts;
-            reader(
-                [&](const httplib::MultipartFormData& f) {
-                    parts.push_back(f);
-                    return true;
-                },
-                [&](const char* data, size_t n) {
-                    parts.back().content.append(data, n);
-                    return true;
-                });
-            std::lock_guard<std::mutex> lock(m);
-            posted = parts;
-            ++posts;
-            res.status = replyStatus;
-            res.set_content(replyText, "text/html");
-        });
-        srv.Start();
-        web.feedbackService = srv.Base();
+        web.feedbackService = service.Base();
         web.mimeTable =
             dir.Write("mime.types", "# test table\ntext/plain txt log\napplication/pdf pdf\n");
         info.programTitle = "Talox Firmware Updater";
@@ -64,15 +37,6 @@ class Feedback : public ::testing::Test {
         web.edName = "Ann Example";
     }
 
-    std::vector<httplib::MultipartFormData> Posted() {
-        std::lock_guard<std::mutex> lock(m);
-        return posted;
-    }
-    std::string Field(const std::string& name) {
-        for (const auto& p : Posted())
-            if (p.name == name) return p.content;
-        return "<missing>";
-    }
     // A file of `size` bytes without writing them all (sparse).
     std::string SizedFile(const std::string& name, off_t size) {
         const std::string path = dir.Write(name, "");
@@ -80,13 +44,7 @@ class Feedback : public ::testing::Test {
         return path;
     }
 
-    TestServer srv;
-    std::mutex m;
-    std::vector<httplib::MultipartFormData> posted;
-    std::atomic<int> posts{0};
-    std::atomic<int> probes{0};
-    std::string replyText = "<p>Script Completed</p>";
-    int replyStatus = 200;
+    webtest::FeedbackService service;
     TempDir dir;
     FakeWindow ui;
     MemoryStore store;
@@ -141,15 +99,15 @@ TEST_F(Feedback, ValidationRefusesInOrderWithItsTexts) {
         EXPECT_EQ(ui.messages[0].kind, kWebWarning);
         EXPECT_EQ(ui.focus, std::vector<WebControl>{c.focus});
     }
-    EXPECT_EQ(posts.load(), 0);
+    EXPECT_EQ(service.Posts(), 0);
     EXPECT_EQ(store.writes, 0);
 }
 
 TEST_F(Feedback, NameAloneIsEnoughWhenNoResponseIsWanted) {
     web.respondVia = 0;
     EXPECT_EQ(btnSendClick(web), kFeedbackSent);
-    EXPECT_EQ(posts.load(), 1);
-    EXPECT_EQ(Field("Respond Via"), "No response necessary");
+    EXPECT_EQ(service.Posts(), 1);
+    EXPECT_EQ(service.Field("Respond Via"), "No response necessary");
 }
 
 TEST_F(Feedback, FieldsAndAttachmentsArePostedInOrder) {
@@ -169,7 +127,7 @@ TEST_F(Feedback, FieldsAndAttachmentsArePostedInOrder) {
     ASSERT_EQ(web.edSendFile, "report.PDF");
 
     ASSERT_EQ(btnSendClick(web), kFeedbackSent);
-    const auto parts = Posted();
+    const auto parts = service.Posted();
     std::vector<std::string> names;
     for (const auto& p : parts) names.push_back(p.name);
     EXPECT_EQ(names, (std::vector<std::string>{
@@ -177,14 +135,14 @@ TEST_F(Feedback, FieldsAndAttachmentsArePostedInOrder) {
                          "Respond Via", "Registered Name", "Registered Company", "Software Version",
                          "Installation Path", "Computer Information", "Feedback",
                          "Talox Firmware Updater.errors.txt", "report.PDF"}));
-    EXPECT_EQ(Field("EmailTo"), "support@maker.example");
-    EXPECT_EQ(Field("EmailSubject"), "Talox Firmware Updater Bug Report");
-    EXPECT_EQ(Field("Telephone"), "+1 555 0100");
-    EXPECT_EQ(Field("Respond Via"), "Telephone (mid day is best)");
-    EXPECT_EQ(Field("Software Version"), "Talox Firmware Updater version Talox 2.29");
-    EXPECT_EQ(Field("Installation Path"), ProgramFilePath());
-    EXPECT_EQ(Field("Computer Information"), "Test OS kernel 1.2.3 (Version 1.2 build 3)");
-    EXPECT_EQ(Field("Feedback"), "It stopped.\r\nTwice.");
+    EXPECT_EQ(service.Field("EmailTo"), "support@maker.example");
+    EXPECT_EQ(service.Field("EmailSubject"), "Talox Firmware Updater Bug Report");
+    EXPECT_EQ(service.Field("Telephone"), "+1 555 0100");
+    EXPECT_EQ(service.Field("Respond Via"), "Telephone (mid day is best)");
+    EXPECT_EQ(service.Field("Software Version"), "Talox Firmware Updater version Talox 2.29");
+    EXPECT_EQ(service.Field("Installation Path"), ProgramFilePath());
+    EXPECT_EQ(service.Field("Computer Information"), "Test OS kernel 1.2.3 (Version 1.2 build 3)");
+    EXPECT_EQ(service.Field("Feedback"), "It stopped.\r\nTwice.");
     EXPECT_EQ(parts[13].filename, "Talox Firmware Updater.errors.txt");
     EXPECT_EQ(parts[13].content_type, "text/plain");
     EXPECT_EQ(parts[13].content, "line one\r\n");
@@ -208,7 +166,7 @@ TEST_F(Feedback, RepresentativeAddressReplacesTheDefaultAndIsRemembered) {
     web.edEmail = "ann@example.com";
     web.edEmailTo = "rep@dealer.example";
     ASSERT_EQ(btnSendClick(web), kFeedbackSent);
-    EXPECT_EQ(Field("EmailTo"), "rep@dealer.example");
+    EXPECT_EQ(service.Field("EmailTo"), "rep@dealer.example");
     FormShow(web);
     EXPECT_EQ(web.edEmailTo, "rep@dealer.example");
     EXPECT_EQ(web.edName, "Ann Example");
@@ -220,7 +178,7 @@ TEST_F(Feedback, DescriptionIsCutTo2048Characters) {
     for (int i = 0; i < 3000; ++i) text += "\xC3\xA9";  // two bytes, one character
     web.reDescription = text;
     ASSERT_EQ(btnSendClick(web), kFeedbackSent);
-    EXPECT_EQ(Field("Feedback"), text.substr(0, 4096));
+    EXPECT_EQ(service.Field("Feedback"), text.substr(0, 4096));
 }
 
 TEST_F(Feedback, LogIsCutBeforeTheWindowOpensAndAttachedWhole) {
@@ -238,7 +196,7 @@ TEST_F(Feedback, LogIsCutBeforeTheWindowOpensAndAttachedWhole) {
     web.edName = "Ann";
     web.respondVia = 0;
     ASSERT_EQ(btnSendClick(web), kFeedbackSent);
-    EXPECT_EQ(Field("app.errors.txt"), kept);
+    EXPECT_EQ(service.Field("app.errors.txt"), kept);
 }
 
 TEST_F(Feedback, EmptyLogIsNotedNotCut) {
@@ -256,7 +214,7 @@ TEST_F(Feedback, UnreadableLogIsLeftOutSilently) {
     SetFormInfo(web, info);
     web.respondVia = 0;
     ASSERT_EQ(btnSendClick(web), kFeedbackSent);
-    EXPECT_EQ(Posted().size(), 13u);
+    EXPECT_EQ(service.Posted().size(), 13u);
     ASSERT_EQ(ui.messages.size(), 1u);
     EXPECT_EQ(ui.messages[0].caption, "Feedback Successfully Sent");
 }
@@ -266,7 +224,7 @@ TEST_F(Feedback, VanishedUserFileStopsWithErrorReadingFile) {
     ASSERT_TRUE(SetSendFile(web, dir.Write("notes.txt", "x")));
     unlink(web.sendFilePath.c_str());
     EXPECT_EQ(btnSendClick(web), kFeedbackFileError);
-    EXPECT_EQ(posts.load(), 0);
+    EXPECT_EQ(service.Posts(), 0);
     ASSERT_EQ(ui.messages.size(), 1u);
     EXPECT_EQ(ui.messages[0].text,
               "Error sending the file \"notes.txt\". \nThe file is empty or can't be found on the "
@@ -313,7 +271,7 @@ TEST_F(Feedback, LargeUploadsShowProgressAndArriveWhole) {
     EXPECT_EQ(ui.positions.back(), ui.progressMax);
     EXPECT_FALSE(ui.progressVisible);
     EXPECT_GT(ui.pumps, 0);
-    EXPECT_EQ(Field("big.dat"), content);
+    EXPECT_EQ(service.Field("big.dat"), content);
 }
 
 TEST_F(Feedback, SmallUploadsShowNoProgress) {
@@ -321,7 +279,7 @@ TEST_F(Feedback, SmallUploadsShowNoProgress) {
     ASSERT_TRUE(SetSendFile(web, SizedFile("small.dat", 2 * 1048576 - 8192)));
     ASSERT_EQ(btnSendClick(web), kFeedbackSent);
     EXPECT_EQ(ui.progressShows, 0);
-    EXPECT_EQ(Field("small.dat").size(), 2u * 1048576 - 8192);
+    EXPECT_EQ(service.Field("small.dat").size(), 2u * 1048576 - 8192);
 }
 
 TEST_F(Feedback, ClosingTheWindowCancelsTheUpload) {
@@ -341,7 +299,7 @@ TEST_F(Feedback, ClosingTheWindowCancelsTheUpload) {
 TEST_F(Feedback, UnconfirmedSubmissionKeepsTheFormAndSaysWhy) {
     web.respondVia = 0;
     web.reDescription = "kept";
-    replyText = "<p>Database unavailable</p>";
+    service.replyText = "<p>Database unavailable</p>";
     EXPECT_EQ(btnSendClick(web), kFeedbackFailed);
     ASSERT_EQ(ui.messages.size(), 1u);
     EXPECT_EQ(ui.messages[0].text,
@@ -352,7 +310,7 @@ TEST_F(Feedback, UnconfirmedSubmissionKeepsTheFormAndSaysWhy) {
     EXPECT_EQ(web.reDescription, "kept");
     EXPECT_EQ(ui.closes, 0);
 
-    replyStatus = 500;
+    service.replyStatus = 500;
     ui.messages.clear();
     EXPECT_EQ(btnSendClick(web), kFeedbackFailed);
     ASSERT_EQ(ui.messages.size(), 1u);
@@ -376,7 +334,7 @@ TEST_F(Feedback, ShowChecksTheServiceFirst) {
     info.registeredCompany = "Registered Co";
     SetFormInfo(web, info);
     ASSERT_TRUE(ShowFeedback(web));
-    EXPECT_EQ(probes.load(), 1);
+    EXPECT_EQ(service.Probes(), 1);
     EXPECT_TRUE(ui.visible);
     EXPECT_EQ(web.edName, "Stored Name");
     EXPECT_EQ(web.edCompany, "Registered Co");

@@ -1,7 +1,7 @@
 // Test helpers of the web services: a real HTTP server on 127.0.0.1 (an
-// ephemeral port, its own thread, stopped when the object goes), a recording
-// fake of the window that answers questions from a script, an in-memory
-// settings store and a temporary folder.
+// ephemeral port, its own thread, stopped when the object goes) and a
+// feedback service on it, a recording fake of the window that answers
+// questions from a script, an in-memory settings store and a temporary folder.
 #pragma once
 
 #include <httplib.h>
@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <deque>
 #include <filesystem>
@@ -22,6 +23,7 @@
 #include <vector>
 
 #include "web/settings_store.h"
+#include "web/web_config.h"
 #include "web/web_ui.h"
 
 namespace tarsa::webtest {
@@ -56,6 +58,84 @@ class TestServer {
   private:
     int port_ = 0;
     std::thread thread_;
+};
+
+// The feedback service on 127.0.0.1: answers the reachability probe of "/",
+// reads every POST to the feedback path with the server's own multipart
+// parser and answers `replyText` with `replyStatus` (set them before the
+// request). After Hold() it keeps its answer back until Release() or 20 s.
+class FeedbackService {
+  public:
+    FeedbackService() {
+        srv_.server.Get("/", [this](const httplib::Request&, httplib::Response& res) {
+            std::lock_guard<std::mutex> lock(m_);
+            ++probes_;
+            res.set_content("<html>feedback service</html>", "text/html");
+        });
+        srv_.server.Post(kFeedbackPath, [this](const httplib::Request&, httplib::Response& res,
+                                               const httplib::ContentReader& reader) {
+            std::vector<httplib::MultipartFormData> parts;
+            reader(
+                [&](const httplib::MultipartFormData& f) {
+                    parts.push_back(f);
+                    return true;
+                },
+                [&](const char* data, size_t n) {
+                    parts.back().content.append(data, n);
+                    return true;
+                });
+            std::unique_lock<std::mutex> lock(m_);
+            posted_ = parts;
+            ++posts_;
+            held_.wait_for(lock, std::chrono::seconds(20), [this] { return !hold_; });
+            ++replies_;
+            res.status = replyStatus;
+            res.set_content(replyText, "text/html");
+        });
+        srv_.Start();
+    }
+    ~FeedbackService() { Release(); }
+
+    std::string Base() const { return srv_.Base(); }
+    std::vector<httplib::MultipartFormData> Posted() {
+        std::lock_guard<std::mutex> lock(m_);
+        return posted_;
+    }
+    // The content of the last POST's part `name`; "<missing>" when none.
+    std::string Field(const std::string& name) {
+        for (const auto& p : Posted())
+            if (p.name == name) return p.content;
+        return "<missing>";
+    }
+    int Probes() { return Count(probes_); }
+    int Posts() { return Count(posts_); }
+    int Replies() { return Count(replies_); }
+    void Hold() {
+        std::lock_guard<std::mutex> lock(m_);
+        hold_ = true;
+    }
+    void Release() {
+        {
+            std::lock_guard<std::mutex> lock(m_);
+            hold_ = false;
+        }
+        held_.notify_all();
+    }
+
+    std::string replyText = "<p>Script Completed</p>";
+    int replyStatus = 200;
+
+  private:
+    int Count(const int& n) {
+        std::lock_guard<std::mutex> lock(m_);
+        return n;
+    }
+    std::mutex m_;
+    std::condition_variable held_;
+    bool hold_ = false;
+    int probes_ = 0, posts_ = 0, replies_ = 0;
+    std::vector<httplib::MultipartFormData> posted_;
+    TestServer srv_;  // last: stopped before the state its handlers use
 };
 
 // A listening socket that never accepts: connections complete in the kernel
