@@ -291,6 +291,21 @@ int InstrumentUpdate::timerStartTimer() {
         });
 }
 
+// A loader left taking commands (the port vanished in the middle of an
+// upload and came back) answers the application's commands with a bare "?",
+// which the connection reads as old firmware whose settings cannot be read
+// (kTPPartial). The loader's own probe tells the two apart; only its answer
+// "?" to a carriage return counts, so a device running its application is
+// never taken for a loader.
+bool InstrumentUpdate::LoaderLeftTakingCommands(const char* port) {
+    TPDisconnect(tp_, false);
+    InstrumentIdentity target{};
+    SetInstrumentIdentity(w_.Host().image.typeCode, 999, &target);
+    const int s = BSLCheck(w_.Host(), port, target.loaderBaud);
+    BSLDisconnect(w_.Host());
+    return s == kBSLAlreadyActive;
+}
+
 int InstrumentUpdate::RunUpdate() {
     const std::string& W = w_.WindowCaption();
     const std::string N = w_.DisplayName();
@@ -300,7 +315,8 @@ int InstrumentUpdate::RunUpdate() {
 
     // 1. Connect and identify.
     int r = TPConnect(tp_, port, 2, 3, &id);
-    const bool loaderWaiting = r == kTPLoaderAnswered || r == kTPLoaderPrompt;
+    const bool loaderWaiting = r == kTPLoaderAnswered || r == kTPLoaderPrompt ||
+                               (r == kTPPartial && LoaderLeftTakingCommands(port));
     if (r < 0 && !loaderWaiting) {
         w_.ErrorOK(ConnectionFailureText(r), "Connection Error", MessageKind::Error);
         return kUpdateConnectFailed;

@@ -89,6 +89,7 @@ class InstrumentUpdate {
   private:
     void Status(const std::string& text);
     void Step(int steps);
+    bool LoaderLeftTakingCommands(const char* port);
 
     MainWindow& w_;
     Tarsa_protocol& tp_;
