@@ -22,11 +22,6 @@ constexpr size_t kTimeLength = 16;  // 20261208T161834Z
 // More copies of one device within one second than this is not a history.
 constexpr int kMaxCopies = 1000;
 
-std::string HomeFolder() {
-    const char* home = getenv("HOME");
-    return home && home[0] ? home : ".";
-}
-
 std::string FileNamePart(const std::string& text, const char* empty) {
     std::string out;
     for (char c : text) {
@@ -95,13 +90,6 @@ void SyncFolder(const std::string& folder) {
 }
 
 }  // namespace
-
-std::string DataFolder(const std::string& fallback) {
-    const char* xdg = getenv("XDG_DATA_HOME");
-    std::string base = xdg && xdg[0] == '/' ? xdg : HomeFolder() + "/.local/share";
-    std::string folder = base + "/Corvane/TarsaBSL";
-    return MakeFolders(folder) ? folder : fallback;
-}
 
 bool MakeFolders(const std::string& path) {
     if (path.empty()) return false;

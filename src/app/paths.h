@@ -20,7 +20,8 @@
 
 namespace tarsa::app {
 
-// $XDG_DATA_HOME (or ~/.local/share) + "/Corvane/TarsaBSL", created with its
+// $XDG_DATA_HOME (or ~/.local/share) + "/Corvane/TarsaBSL" (on Windows the
+// application-data folder + "\Corvane\TarsaBSL"), created with its
 // parents; `fallback` when it cannot be created.
 std::string DataFolder(const std::string& fallback);
 

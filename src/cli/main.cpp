@@ -3,11 +3,8 @@
 // a terminal user interface; see PrintUsage for the commands. Exit status: 0
 // success, 1 the job failed or was cancelled (the message has been printed),
 // 2 usage error.
-#include <signal.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <string>
@@ -16,12 +13,12 @@
 
 #include "app/main_window.h"
 #include "app/settings_transfer.h"
+#include "cli/cli_platform.h"
 #include "cli/terminal_ui.h"
 #include "cli/web_commands.h"
 #include "serial/port_enum.h"
 #include "serial/serial_port.h"
 #include "serial/timing.h"
-#include "sim/simulator.h"
 
 namespace {
 
@@ -255,9 +252,9 @@ int ListForWindow(tarsa::TarsaSerial& port, std::vector<tarsa::app::PortEntry>& 
 class Session {
   public:
     explicit Session(const Options& o)
-        : ui_(stdout, stderr, o.yes, isatty(STDIN_FILENO) != 0, isatty(STDOUT_FILENO) != 0),
-          store_(tarsa::UserSettingsPath("TarsaBSL")),
-          window_(ui_, store_, Config(), ListForWindow) {
+        : ui_(stdout, stderr, o.yes, tarsa::cli::StdinIsTerminal(), tarsa::cli::StdoutIsTerminal()),
+          store_(tarsa::OpenUserSettings("TarsaBSL")),
+          window_(ui_, *store_, Config(), ListForWindow) {
         tarsa::app::Environment env;
         if (o.factory) env.arguments.push_back("-factory");
         if (o.rep) env.arguments.push_back("-rep");
@@ -286,7 +283,7 @@ class Session {
 
   private:
     tarsa::cli::TerminalUi ui_;
-    tarsa::IniFileStore store_;
+    std::unique_ptr<tarsa::SettingsStore> store_;
     tarsa::app::MainWindow window_;
 };
 
@@ -303,53 +300,38 @@ int DumpImage(const Options& o) {
 // Ctrl-C during an update asks the window to close, which refuses while it
 // is busy ("Don't Quit Now!"); a second Ctrl-C within 3 s ends the program,
 // leaving the settings file for the recovery run.
-volatile sig_atomic_t gInterrupts = 0;
-
-void OnInterrupt(int) {
-    gInterrupts = gInterrupts + 1;
-}
-
 class InterruptGuard {
   public:
     explicit InterruptGuard(tarsa::app::MainWindow& window) : window_(window) {
-        struct sigaction sa {};
-        sa.sa_handler = OnInterrupt;
-        sigemptyset(&sa.sa_mask);
-        sa.sa_flags = 0;  // no SA_RESTART: a sleep ends when the signal comes
-        sigaction(SIGINT, &sa, &previous_);
+        tarsa::cli::CatchInterrupts(true);
         // Waits of the protocol layers sleep here and notice Ctrl-C at once.
         previousPump_ = tarsa::SetMessagePump([this](uint32_t maxWaitMs) {
-            struct timespec ts {
-                static_cast<time_t>(maxWaitMs / 1000),
-                    static_cast<long>(maxWaitMs % 1000) * 1000000L
-            };
-            nanosleep(&ts, nullptr);
+            tarsa::cli::WaitForInterrupt(maxWaitMs);
             Check();
         });
     }
     ~InterruptGuard() {
         tarsa::SetMessagePump(std::move(previousPump_));
-        sigaction(SIGINT, &previous_, nullptr);
+        tarsa::cli::CatchInterrupts(false);
     }
     void Check() {
-        if (gInterrupts == handled_) return;
-        handled_ = gInterrupts;
+        if (tarsa::cli::InterruptCount() == handled_) return;
+        handled_ = tarsa::cli::InterruptCount();
         uint32_t now = tarsa::TickMs();
         if (handled_ > 1 && now - lastMs_ <= 3000) {
             fprintf(stderr,
                     "\ntarsa-update: stopped by the user; the settings file is kept for "
                     "the next run\n");
-            _exit(kExitFailed);
+            std::_Exit(kExitFailed);
         }
         lastMs_ = now;
-        if (window_.RequestClose()) _exit(kExitFailed);  // idle: nothing to protect
+        if (window_.RequestClose()) std::_Exit(kExitFailed);  // idle: nothing to protect
     }
 
   private:
     tarsa::app::MainWindow& window_;
-    struct sigaction previous_ {};
     tarsa::MessagePump previousPump_;
-    sig_atomic_t handled_ = 0;
+    int handled_ = 0;
     uint32_t lastMs_ = 0;
 };
 
@@ -375,12 +357,7 @@ int RunSession(Session& session, const Options& o, const std::string& port) {
     // A port this user may not open: say so and name the fix.
     char path[tarsa::kPortNameSize + 8];
     tarsa::TSDevicePath(port.c_str(), path, sizeof path);
-    if (access(path, F_OK) == 0 && access(path, R_OK | W_OK) != 0 && errno == EACCES) {
-        fprintf(stderr,
-                "tarsa-update: permission denied on %s. Add your user to the 'dialout' group\n"
-                "  (sudo usermod -aG dialout $USER), then log out and in again.\n",
-                path);
-    }
+    tarsa::cli::ExplainPortAccess(path);
     return kExitFailed;
 }
 
@@ -414,28 +391,15 @@ int Update(const Options& o, const std::string& port) {
 // digital-sensor variant: a Handra with a Skyra 61 on its bus): its settings
 // differ from the factory's, so the restore is visible in the log.
 int Simulate(const Options& o) {
-    tarsa::sim::DeviceConfig config;
-    config.wireTime = o.simulateBaud != 0;
-    const char* model = "talox";
-    const char* shown = "Talox 2.10";
-    if (kSensorVariant) {
-        model = "hd";
-        shown = "Handra 1.30 with a Skyra 61 Sensor Suite 3.55";
-        config.reader.sensor.settings.address = '2';
-        config.reader.sensor.settings.serial = "SK61-0042";
-        config.reader.sensor.settings.calibration1 = "1 0.125 1.250 0.500";
-    } else {
-        config.version = "2.10";
-        config.settings = {{"i", "DEMO01"}, {"site", "Demo lake"}, {"w", "900"}, {"sn", "TX00042"}};
-    }
-    auto device = tarsa::sim::Simulator::Start(model, config);
+    const bool wireTime = o.simulateBaud != 0;
+    std::string shown, error;
+    auto device = tarsa::cli::StartDemoDevice(kSensorVariant, wireTime, shown, error);
     if (!device) {
-        fprintf(stderr,
-                "tarsa-update: could not start the simulated device (no pseudo-terminal)\n");
+        fprintf(stderr, "tarsa-update: %s\n", error.c_str());
         return kExitFailed;
     }
-    printf("Simulated %s on %s%s\n", shown, device->PortPath().c_str(),
-           config.wireTime ? " (9600 baud wire time)" : "");
+    printf("Simulated %s on %s%s\n", shown.c_str(), device->PortPath().c_str(),
+           wireTime ? " (9600 baud wire time)" : "");
     Options run = o;
     run.yes = true;
     Session session(run);

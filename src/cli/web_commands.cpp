@@ -1,10 +1,10 @@
 #include "cli/web_commands.h"
 
-#include <unistd.h>
-
 #include <cstdio>
 
+#include "cli/cli_platform.h"
 #include "web/feedback_form.h"
+#include "web/settings_store.h"
 #include "web/system_info.h"
 #include "web/version_check.h"
 #include "web/web_config.h"
@@ -30,7 +30,7 @@ class TerminalWebUi : public FeedbackWindowUi {
             fprintf(stdout, "Yes (--yes)\n\n");
             return true;
         }
-        if (!isatty(STDIN_FILENO)) {
+        if (!StdinIsTerminal()) {
             fprintf(stdout, "No (no terminal to ask; --yes answers Yes)\n\n");
             return false;
         }
@@ -52,13 +52,13 @@ class TerminalWebUi : public FeedbackWindowUi {
     void SetBusyCursor(bool) override {}
     void ShowProgress(uint64_t maximum) override { maximum_ = maximum ? maximum : 1; }
     void SetProgress(uint64_t position) override {
-        if (isatty(STDOUT_FILENO)) {
+        if (StdoutIsTerminal()) {
             fprintf(stdout, "\rSending... %3d%%", static_cast<int>(position * 100 / maximum_));
             fflush(stdout);
         }
     }
     void HideProgress() override {
-        if (isatty(STDOUT_FILENO)) fprintf(stdout, "\n");
+        if (StdoutIsTerminal()) fprintf(stdout, "\n");
     }
     std::string ChooseFile(const std::string&, const std::string&, const std::string&) override {
         return {};
@@ -83,8 +83,8 @@ int FeedbackKindIndex(const std::string& word) {
 int CheckVersionCommand(TarsaLog* log, int installed, const std::string& path,
                         const std::string& title, bool assumeYes) {
     TerminalWebUi ui(assumeYes);
-    IniFileStore store(UserSettingsPath("FeedbackForm"));
-    TfrmWeb web(ui, store, log);
+    auto store = OpenUserSettings("FeedbackForm");
+    TfrmWeb web(ui, *store, log);
     std::optional<int> remote = CheckVersion(web, installed, path, false, title);
     return remote ? 0 : 1;
 }
@@ -93,8 +93,8 @@ int SendFeedbackCommand(TarsaLog* log, const FeedbackRequest& request, const std
                         const std::string& versionLabel, const std::string& logPath,
                         bool assumeYes) {
     TerminalWebUi ui(assumeYes);
-    IniFileStore store(UserSettingsPath("FeedbackForm"));
-    TfrmWeb form(ui, store, log);
+    auto store = OpenUserSettings("FeedbackForm");
+    TfrmWeb form(ui, *store, log);
     WEB_FORM_INFO_TYPE info;
     info.programTitle = caption;
     info.programVersion = versionLabel;
