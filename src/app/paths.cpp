@@ -103,7 +103,7 @@ bool MakeFolders(const std::string& path) {
 }
 
 std::string SettingsHistoryFolder(const std::string& dataFolder) {
-    return dataFolder + "/history";
+    return dataFolder + FolderSeparator() + "history";
 }
 
 std::string HistoryFileName(const std::string& device, const std::string& serial, time_t when,
@@ -162,7 +162,8 @@ int MoveToSettingsHistory(const std::string& path, const std::string& dataFolder
 
     std::string target;
     for (int copy = 1; copy <= kMaxCopies && target.empty(); ++copy) {
-        std::string candidate = folder + "/" + HistoryFileName(device, serial, now, copy);
+        std::string candidate =
+            folder + FolderSeparator() + HistoryFileName(device, serial, now, copy);
         struct stat existing {};
         if (lstat(candidate.c_str(), &existing) != 0 && errno == ENOENT) target = candidate;
     }
@@ -200,7 +201,7 @@ int PruneSettingsHistory(const std::string& historyFolder, time_t now) {
     int removed = 0;
     for (size_t i = kHistoryKeepFiles; i < files.size(); ++i) {
         if (now - files[i].first < kHistoryKeepSeconds) continue;
-        const std::string file = historyFolder + "/" + files[i].second;
+        const std::string file = historyFolder + FolderSeparator() + files[i].second;
         struct stat st {};
         if (lstat(file.c_str(), &st) == 0 && S_ISREG(st.st_mode) && unlink(file.c_str()) == 0) {
             ++removed;

@@ -14,4 +14,8 @@ std::string DataFolder(const std::string& fallback) {
     return MakeFolders(folder) ? folder : fallback;
 }
 
+const char* FolderSeparator() {
+    return "/";
+}
+
 }  // namespace tarsa::app

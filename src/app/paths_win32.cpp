@@ -24,4 +24,8 @@ std::string DataFolder(const std::string& fallback) {
     return made ? folder : fallback;
 }
 
+const char* FolderSeparator() {
+    return "\\";
+}
+
 }  // namespace tarsa::app

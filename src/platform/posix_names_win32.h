@@ -10,6 +10,7 @@
 //   mkdir(p, m)  _mkdir(p); Windows folders have no mode
 //   mkostemp     a fresh file of a unique name, created exclusively
 //   timegm       _mkgmtime
+//   setenv, unsetenv, mkdtemp  (used by tests) _putenv_s, _mktemp_s + _mkdir
 //   rename       MoveFileEx with replace: POSIX rename replaces the target
 //                atomically, the C library's rename of Windows refuses to.
 #pragma once
@@ -82,6 +83,20 @@ static inline int tarsa_rename(const char* from, const char* to) {
     return -1;
 }
 
+static inline int tarsa_setenv(const char* name, const char* value, int overwrite) {
+    if (!overwrite && getenv(name)) return 0;
+    return _putenv_s(name, value);
+}
+
+static inline int tarsa_unsetenv(const char* name) {
+    return _putenv_s(name, "");
+}
+
+static inline char* tarsa_mkdtemp(char* pattern) {
+    if (_mktemp_s(pattern, strlen(pattern) + 1) != 0 || _mkdir(pattern) != 0) return NULL;
+    return pattern;
+}
+
 #ifdef __cplusplus
 }
 #endif
@@ -92,3 +107,6 @@ static inline int tarsa_rename(const char* from, const char* to) {
 #define mkostemp tarsa_mkostemp
 #define rename tarsa_rename
 #define timegm _mkgmtime
+#define setenv tarsa_setenv
+#define unsetenv tarsa_unsetenv
+#define mkdtemp tarsa_mkdtemp
