@@ -1,7 +1,8 @@
 // tarsa-update's system calls on Windows: the console, Ctrl-C through a
 // console control handler, MessageBeep.
 #include <windows.h>
-// io.h after windows.h: _isatty and _fileno.
+// fcntl.h and io.h after windows.h: _setmode and _fileno.
+#include <fcntl.h>
 #include <io.h>
 
 #include <atomic>
@@ -25,14 +26,28 @@ BOOL WINAPI OnControl(DWORD type) {
     return TRUE;
 }
 
+// Output lines end in LF on every platform, so that scripts read the same
+// text; consoles show LF line ends as they show CR LF.
+const bool kBinaryOutput = [] {
+    _setmode(_fileno(stdout), _O_BINARY);
+    _setmode(_fileno(stderr), _O_BINARY);
+    return true;
+}();
+
+// A console, not any character device: _isatty is also true for NUL.
+bool IsConsole(DWORD which) {
+    DWORD mode = 0;
+    return GetConsoleMode(GetStdHandle(which), &mode) != 0;
+}
+
 }  // namespace
 
 bool StdinIsTerminal() {
-    return _isatty(_fileno(stdin)) != 0;
+    return IsConsole(STD_INPUT_HANDLE);
 }
 
 bool StdoutIsTerminal() {
-    return _isatty(_fileno(stdout)) != 0;
+    return kBinaryOutput && IsConsole(STD_OUTPUT_HANDLE);
 }
 
 void InformationBeep(FILE*) {
