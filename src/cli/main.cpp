@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <string>
@@ -28,6 +29,7 @@ namespace {
 constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
+constexpr int kMaxPorts = 64;  // ports of one multi-port run
 
 // The digital-sensor variant (TARSA_DIGITAL_SENSOR) updates an SDI-12 sensor
 // through a reader; its --simulate plays a Handra with a Skyra 61 on its bus.
@@ -40,11 +42,15 @@ void PrintUsage(FILE* out) {
         "  tarsa-update --list-ports\n"
         "  tarsa-update --port PORT [--yes] [--data-dir DIR] [--rep|--factory]\n"
         "               [--firmware FILE] [--keep-data] [--new-serial SN] [--verbose]\n"
+        "  tarsa-update --port PORT --port PORT ... | --all-ports [--yes] [--json]\n"
+        "               [--check-only] [--data-dir DIR] [update options as above]\n"
+        "  tarsa-update --check-only --port PORT [--backup-settings FILE] [--json]\n"
         "  tarsa-update --restore-settings FILE --port PORT [--data-dir DIR] [--verbose]\n"
         "               [--factory [--new-serial SN]]\n"
         "  tarsa-update --backup-settings FILE --port PORT [--data-dir DIR] [--verbose]\n"
         "  tarsa-update --dump-image FILE [--rep --firmware FILE]\n"
-        "  tarsa-update --simulate [--simulate-baud 9600] [--data-dir DIR] [--verbose]\n"
+        "  tarsa-update --simulate [N] [--simulate-baud 9600] [--data-dir DIR] [--json]\n"
+        "               [--check-only] [--verbose]\n"
         "  tarsa-update --check-version [--yes]\n"
         "  tarsa-update --send-feedback --name NAME [--email ADDRESS] [--company TEXT]\n"
         "               [--phone TEXT] [--email-to ADDRESS] [--kind KIND]\n"
@@ -52,7 +58,13 @@ void PrintUsage(FILE* out) {
         "  tarsa-update --help | --version\n"
         "\n"
         "  --list-ports      list the serial ports: name, TAB, description\n"
-        "  --port PORT       update the instrument on PORT (/dev/ttyUSB0, ttyUSB0, /dev/pts/3)\n"
+        "  --port PORT       update the instrument on PORT (/dev/ttyUSB0, ttyUSB0, /dev/pts/3);\n"
+        "                    given several times, the ports are updated at once, each with\n"
+        "                    its log and settings file in DIR/<port name>/\n"
+        "  --all-ports       update on every port --list-ports shows that is not busy\n"
+        "  --json            print JSON Lines events instead of text (docs/json-events.md)\n"
+        "  --check-only      connect, check and save the settings, change nothing: say\n"
+        "                    what an update would do; exit 0 when it would be allowed\n"
         "  --yes             answer OK (or Yes) to every question\n"
         "  --data-dir DIR    folder of the log, the settings file and the settings history\n"
         "                    (default $XDG_DATA_HOME/Corvane/TarsaBSL)\n"
@@ -70,7 +82,8 @@ void PrintUsage(FILE* out) {
         "                    save the settings of the device on PORT into FILE; the\n"
         "                    firmware stays\n"
         "  --dump-image FILE write the firmware image that would be installed to FILE\n"
-        "  --simulate        run against a simulated %s on a pseudo-terminal\n"
+        "  --simulate [N]    run against a simulated %s on a pseudo-terminal;\n"
+        "                    with N, against a tray of N simulated devices at once\n"
         "  --simulate-baud 9600\n"
         "                    with --simulate: take the time the bytes need on a 9600 baud wire\n"
         "  --check-version   ask the version service whether newer firmware exists\n"
@@ -103,6 +116,15 @@ struct Options {
     bool verbose = false;
     int simulateBaud = 0;  // --simulate-baud: emulate the wire at this line speed
     tarsa::cli::FeedbackRequest feedback;
+
+    // Factory use: several ports at once, machine-readable events, the dry run.
+    std::vector<std::string> ports;  // every --port in order; `port` is the first
+    bool allPorts = false;           // --all-ports: every listed port that is not busy
+    bool json = false;               // --json: JSON Lines events instead of the text
+    bool checkOnly = false;          // --check-only: the checks and the capture, no update
+    int simulateCount = 0;           // --simulate N: a tray of N devices; 0: one device
+    // Set by the runner in the processes it starts for each port.
+    bool child = false;  // --child: one port of a multi-port run
 };
 
 // Parses the command line; returns false (after printing why) on a usage error.
@@ -131,6 +153,16 @@ bool Parse(int argc, char** argv, Options& o) {
             ok = setMode("list-ports");
         } else if (a == "--port") {
             ok = value(o.port);
+            if (ok) o.ports.push_back(o.port);
+            if (ok) o.port = o.ports.front();
+        } else if (a == "--all-ports") {
+            o.allPorts = true;
+        } else if (a == "--json") {
+            o.json = true;
+        } else if (a == "--check-only") {
+            o.checkOnly = true;
+        } else if (a == "--child") {
+            o.child = true;
         } else if (a == "--restore-settings") {
             ok = setMode("restore-settings") && value(o.settingsPath);
         } else if (a == "--backup-settings") {
@@ -139,6 +171,16 @@ bool Parse(int argc, char** argv, Options& o) {
             ok = setMode("dump-image") && value(o.dumpPath);
         } else if (a == "--simulate") {
             ok = setMode("simulate");
+            // An optional count: --simulate 16 plays a tray of 16 devices.
+            if (ok && i + 1 < argc && argv[i + 1][0] >= '0' && argv[i + 1][0] <= '9') {
+                char* end = nullptr;
+                const long n = strtol(argv[++i], &end, 10);
+                if (*end != '\0' || n < 1 || n > kMaxPorts) {
+                    fprintf(stderr, "tarsa-update: --simulate takes 1 to %d devices\n", kMaxPorts);
+                    ok = false;
+                }
+                o.simulateCount = static_cast<int>(n);
+            }
         } else if (a == "--simulate-baud") {
             std::string baud;
             ok = value(baud);
@@ -196,8 +238,34 @@ bool Parse(int argc, char** argv, Options& o) {
         }
         if (!ok) return false;
     }
+    if (o.allPorts && !o.mode.empty()) {
+        fprintf(stderr, "tarsa-update: --all-ports and --%s cannot be combined\n", o.mode.c_str());
+        return false;
+    }
+    if (o.allPorts && !o.ports.empty()) {
+        fprintf(stderr, "tarsa-update: --all-ports and --port cannot be combined\n");
+        return false;
+    }
+    if (o.allPorts) o.mode = "port";
+    // --check-only --backup-settings FILE: the dry run keeps the capture in FILE.
+    if (o.checkOnly && o.mode == "backup-settings") o.mode = "port";
+    const bool multi = o.ports.size() > 1 || o.allPorts || o.simulateCount > 0;
     const bool settingsMode = o.mode == "restore-settings" || o.mode == "backup-settings";
-    if (!o.port.empty() && !o.mode.empty() && !settingsMode) {
+    if (o.ports.size() > 1 && settingsMode) {
+        fprintf(stderr, "tarsa-update: --%s takes one --port\n", o.mode.c_str());
+        return false;
+    }
+    if ((o.json || o.checkOnly) && !o.mode.empty() && o.mode != "port" && o.mode != "simulate") {
+        fprintf(stderr, "tarsa-update: --%s works with --port, --all-ports and --simulate\n",
+                o.json ? "json" : "check-only");
+        return false;
+    }
+    if (multi && (!o.newSerial.empty() || (o.checkOnly && !o.settingsPath.empty()))) {
+        fprintf(stderr, "tarsa-update: %s takes one --port\n",
+                o.newSerial.empty() ? "--check-only --backup-settings" : "--new-serial");
+        return false;
+    }
+    if (!o.port.empty() && !o.mode.empty() && !settingsMode && o.mode != "port") {
         fprintf(stderr, "tarsa-update: --port and --%s cannot be combined\n", o.mode.c_str());
         return false;
     }
@@ -460,6 +528,10 @@ int main(int argc, char** argv) {
     Options o;
     if (!Parse(argc, argv, o)) {
         PrintUsage(stderr);
+        return kExitUsage;
+    }
+    if (o.json || o.checkOnly || o.allPorts || o.ports.size() > 1 || o.simulateCount > 0) {
+        fprintf(stderr, "tarsa-update: factory options are parsed but not yet run\n");
         return kExitUsage;
     }
     if (o.mode == "list-ports") return ListPorts();
