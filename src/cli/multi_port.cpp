@@ -313,6 +313,16 @@ void Runner::Finish(Child& c) {
     } else if (!clean) {
         c.result.ok = false;
     }
+    if (job_.json && !c.gotResult) {
+        // Every port ends with a result event, also one that was stopped.
+        JsonObject o;
+        o.Add("event", "result").Add("port", c.port).Add("code", c.result.code);
+        o.Add("ok", false).Add("text", c.result.text).Add("caption", "").Add("seconds", 0);
+        o.Add("version_before", "").Add("version_after", "").Add("device_name", "");
+        o.Add("serial", "");
+        fprintf(out_, "%s\n", o.Text().c_str());
+        fflush(out_);
+    }
     if (!job_.tty && !job_.json) {
         Say({c.name + ": " + (c.result.ok ? "Done: " : "FAILED: ") + OneLine(c.result.text)});
     } else {
