@@ -162,7 +162,7 @@ std::string Runner::StatusLine(const Child& c) const {
     }
     const std::string phase = c.fd < 0 && !c.result.ok ? c.result.text : c.phase;
     char line[256];
-    snprintf(line, sizeof line, "%-10.10s [%s] %3d%% %-40.40s %s", c.name.c_str(), bar.c_str(),
+    snprintf(line, sizeof line, "%-10.10s [%s] %3d%% %-46.46s %s", c.name.c_str(), bar.c_str(),
              c.percent, OneLine(phase).c_str(), tail.c_str());
     return line;
 }
