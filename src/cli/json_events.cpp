@@ -451,6 +451,7 @@ void JsonUi::WarningBox(const std::string& text, const std::string& caption) {
 }
 
 void JsonUi::EmitStart(const char* mode) {
+    mode_ = mode;
     JsonObject o = Event("start");
     o.Add("mode", mode);
     if (window_) {
@@ -476,7 +477,7 @@ void JsonUi::EmitResult(int code, int64_t seconds, const std::string& text) {
     if (window_) {
         if (versionBefore_ == 0) versionBefore_ = window_->Identity().version;
         before = VersionText(versionBefore_);
-        if (ok) after = VersionText(window_->Identity().version);
+        if (ok && mode_ != "check-only") after = VersionText(window_->Identity().version);
         const LoggerSettings& ls = window_->Protocol().loggerSettings;
         name = ls.deviceName;
         serial = ls.serialNumber;

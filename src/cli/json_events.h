@@ -104,6 +104,7 @@ class JsonUi : public TerminalUi {
     std::string port_;
     bool yes_;
     app::MainWindow* window_ = nullptr;
+    std::string mode_;
     std::string phase_;
     std::string status_;
     std::string errorCaption_;

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -76,6 +77,7 @@ class Runner {
     void Read(Child& c);
     void Line(Child& c, const std::string& line);
     void Finish(Child& c);
+    void NoResult(const Child& c);
     void Interrupt();
     void Say(const std::vector<std::string>& lines);
     void Redraw(bool force);
@@ -174,9 +176,17 @@ void Runner::Redraw(bool force) {
         redrawPending_ = true;
         return;
     }
+    // A line longer than the terminal would wrap and break the redraw.
+    struct winsize ws {};
+    size_t width = 0;
+    if (ioctl(fileno(out_), TIOCGWINSZ, &ws) == 0 && ws.ws_col > 1) width = ws.ws_col - 1u;
     std::string text;
     if (drawn_) text += "\033[" + std::to_string(children_.size()) + "A";
-    for (const Child& c : children_) text += "\r" + StatusLine(c) + "\033[K\n";
+    for (const Child& c : children_) {
+        std::string line = StatusLine(c);
+        if (width && line.size() > width) line.resize(width);
+        text += "\r" + line + "\033[K\n";
+    }
     fputs(text.c_str(), out_);
     fflush(out_);
     drawn_ = true;
@@ -289,6 +299,19 @@ void Runner::Read(Child& c) {
     }
 }
 
+// Every port ends with a result event, also one that was stopped or could
+// not be started.
+void Runner::NoResult(const Child& c) {
+    if (!job_.json) return;
+    JsonObject o;
+    o.Add("event", "result").Add("port", c.port).Add("code", c.result.code);
+    o.Add("ok", false).Add("text", c.result.text).Add("caption", "").Add("seconds", 0);
+    o.Add("version_before", "").Add("version_after", "").Add("device_name", "");
+    o.Add("serial", "");
+    fprintf(out_, "%s\n", o.Text().c_str());
+    fflush(out_);
+}
+
 void Runner::Finish(Child& c) {
     close(c.fd);
     c.fd = -1;
@@ -313,16 +336,7 @@ void Runner::Finish(Child& c) {
     } else if (!clean) {
         c.result.ok = false;
     }
-    if (job_.json && !c.gotResult) {
-        // Every port ends with a result event, also one that was stopped.
-        JsonObject o;
-        o.Add("event", "result").Add("port", c.port).Add("code", c.result.code);
-        o.Add("ok", false).Add("text", c.result.text).Add("caption", "").Add("seconds", 0);
-        o.Add("version_before", "").Add("version_after", "").Add("device_name", "");
-        o.Add("serial", "");
-        fprintf(out_, "%s\n", o.Text().c_str());
-        fflush(out_);
-    }
+    if (!c.gotResult) NoResult(c);
     if (!job_.tty && !job_.json) {
         Say({c.name + ": " + (c.result.ok ? "Done: " : "FAILED: ") + OneLine(c.result.text)});
     } else {
@@ -392,7 +406,7 @@ int Runner::Run(std::vector<PortResult>* results) {
     handledSigints_ = gSigints;
 
     for (Child& c : children_) {
-        if (!Spawn(c)) c.result.ok = false;
+        if (!Spawn(c)) NoResult(c);
     }
     Redraw(true);
 
@@ -497,7 +511,7 @@ std::string ResultTable(const std::vector<PortResult>& results) {
     size_t succeeded = 0;
     for (const PortResult& r : results) {
         std::string version = r.versionBefore.empty() ? "?" : r.versionBefore;
-        if (r.ok) version += " -> " + (r.versionAfter.empty() ? "?" : r.versionAfter);
+        if (r.ok && !r.versionAfter.empty()) version += " -> " + r.versionAfter;
         snprintf(line, sizeof line, "%-10.10s %-20.20s %-16.16s %-14.14s %7lld  %s\n",
                  r.port.c_str(), r.deviceName.empty() ? "-" : r.deviceName.c_str(),
                  r.serial.empty() ? "-" : r.serial.c_str(), version.c_str(),
