@@ -35,11 +35,11 @@ class SimulatedDevice {
     virtual std::string PortPath() const = 0;
 };
 
-// Starts the demonstration device: a Talox 2.10 with settings of its own, or
-// (`sensorVariant`) a Handra with a Skyra 61 on its bus; `wireTime` paces it
-// at 9600 baud. `shown` names it for the user. Null with `error` set when the
-// system cannot host one.
-std::unique_ptr<SimulatedDevice> StartDemoDevice(bool sensorVariant, bool wireTime,
+// Starts the `n`-th (from 1) demonstration device: a Talox 2.10 with a name
+// and serial number of its own, or (`sensorVariant`) a Handra with a Skyra 61
+// on its bus; `wireTime` paces it at 9600 baud. `shown` names it for the
+// user. Null with `error` set when the system cannot host one.
+std::unique_ptr<SimulatedDevice> StartDemoDevice(bool sensorVariant, bool wireTime, int n,
                                                  std::string& shown, std::string& error);
 
 }  // namespace tarsa::cli

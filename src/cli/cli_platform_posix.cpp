@@ -74,7 +74,7 @@ void ExplainPortAccess(const char* path) {
     }
 }
 
-std::unique_ptr<SimulatedDevice> StartDemoDevice(bool sensorVariant, bool wireTime,
+std::unique_ptr<SimulatedDevice> StartDemoDevice(bool sensorVariant, bool wireTime, int n,
                                                  std::string& shown, std::string& error) {
     sim::DeviceConfig config;
     config.wireTime = wireTime;
@@ -84,11 +84,17 @@ std::unique_ptr<SimulatedDevice> StartDemoDevice(bool sensorVariant, bool wireTi
         model = "hd";
         shown = "Handra 1.30 with a Skyra 61 Sensor Suite 3.55";
         config.reader.sensor.settings.address = '2';
-        config.reader.sensor.settings.serial = "SK61-0042";
+        char serial[24];
+        snprintf(serial, sizeof serial, "SK61-%04d", 41 + n);
+        config.reader.sensor.settings.serial = serial;
         config.reader.sensor.settings.calibration1 = "1 0.125 1.250 0.500";
     } else {
+        // Each device of a tray has a name and serial number of its own.
+        char name[24], serial[24];
+        snprintf(name, sizeof name, "DEMO%02d", n);
+        snprintf(serial, sizeof serial, "TX%05d", 41 + n);
         config.version = "2.10";
-        config.settings = {{"i", "DEMO01"}, {"site", "Demo lake"}, {"w", "900"}, {"sn", "TX00042"}};
+        config.settings = {{"i", name}, {"site", "Demo lake"}, {"w", "900"}, {"sn", serial}};
     }
     auto device = sim::Simulator::Start(model, config);
     if (!device) {

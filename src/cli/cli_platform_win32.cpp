@@ -76,7 +76,8 @@ void WaitForInterrupt(uint32_t ms) {
 // open alike; the message of the failed open says it is in use.
 void ExplainPortAccess(const char*) {}
 
-std::unique_ptr<SimulatedDevice> StartDemoDevice(bool, bool, std::string&, std::string& error) {
+std::unique_ptr<SimulatedDevice> StartDemoDevice(bool, bool, int, std::string&,
+                                                 std::string& error) {
     error = "--simulate needs a POSIX system: the simulated device runs on a pseudo-terminal";
     return nullptr;
 }
