@@ -18,9 +18,9 @@
 #include <vector>
 
 #include "app/main_window.h"
+#include "cli/cli_platform.h"
 #include "gui/message_pump.h"
 #include "gui/updater_window.h"
-#include "cli/cli_platform.h"
 #include "serial/port_enum.h"
 #include "web/settings_store.h"
 
