@@ -7,6 +7,7 @@
 #include <string>
 #include <thread>
 
+#include "serial/port_enum.h"
 #include "serial/serial_port.h"
 
 namespace tarsa {
@@ -92,6 +93,27 @@ TEST(Win32SerialOpenTest, MissingPortAndClosedPort) {
     char path[32];
     TSDevicePath("COM12", path, sizeof path);
     EXPECT_STREQ(path, "\\\\.\\COM12");
+}
+
+// Wine lists no mapped port through the device manager; the forced probe of
+// COM1 to COM16 opens them.
+TEST(Win32PortListTest, ForcedProbeFindsTheMappedPortInNumberOrder) {
+    const std::string name =
+        std::getenv("TARSA_TEST_COMPORT") ? std::getenv("TARSA_TEST_COMPORT") : "";
+    TarsaSerial port;
+    CommPortEntry entries[kCommPortCapacity];
+    size_t count = kCommPortCapacity;
+    ASSERT_EQ(CommPortEnum(port, entries, &count, true), kCommPortOk);
+    bool found = false;
+    for (size_t i = 0; i < count; ++i) {
+        if (i > 0) {
+            EXPECT_LT(entries[i - 1].number, entries[i].number);
+        }
+        if (name != entries[i].name) continue;
+        found = true;
+        EXPECT_EQ(std::string(entries[i].description), name + " Communications Port");
+    }
+    EXPECT_TRUE(found) << name << " is not among " << count << " ports";
 }
 
 }  // namespace
