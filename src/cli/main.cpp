@@ -9,12 +9,17 @@
 #include <cerrno>
 #include <cstdio>
 #include <ctime>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "app/check_only.h"
 #include "app/main_window.h"
+#include "app/paths.h"
 #include "app/settings_transfer.h"
+#include "cli/json_events.h"
+#include "cli/multi_port.h"
 #include "cli/options.h"
 #include "cli/terminal_ui.h"
 #include "cli/web_commands.h"
@@ -61,9 +66,13 @@ int ListForWindow(tarsa::TarsaSerial& port, std::vector<tarsa::app::PortEntry>& 
 class Session {
   public:
     explicit Session(const Options& o)
-        : ui_(stdout, stderr, o.yes, isatty(STDIN_FILENO) != 0, isatty(STDOUT_FILENO) != 0),
+        : ui_(o.json ? std::make_unique<tarsa::cli::JsonUi>(stdout, o.port, o.yes)
+                     : std::make_unique<tarsa::cli::TerminalUi>(stdout, stderr, o.yes,
+                                                                isatty(STDIN_FILENO) != 0,
+                                                                isatty(STDOUT_FILENO) != 0)),
           store_(tarsa::UserSettingsPath("TarsaBSL")),
-          window_(ui_, store_, Config(), ListForWindow) {
+          window_(*ui_, store_, Config(), ListForWindow) {
+        if (o.json) Json()->Follow(window_);
         tarsa::app::Environment env;
         if (o.factory) env.arguments.push_back("-factory");
         if (o.rep) env.arguments.push_back("-rep");
@@ -81,7 +90,9 @@ class Session {
         }
         return config;
     }
-    tarsa::cli::TerminalUi& Ui() { return ui_; }
+    tarsa::cli::TerminalUi& Ui() { return *ui_; }
+    // The events of a --json run; null otherwise.
+    tarsa::cli::JsonUi* Json() { return dynamic_cast<tarsa::cli::JsonUi*>(ui_.get()); }
     tarsa::app::MainWindow& Window() { return window_; }
     // A damaged built-in image ends the program before anything else.
     bool Healthy() {
@@ -91,7 +102,7 @@ class Session {
     }
 
   private:
-    tarsa::cli::TerminalUi ui_;
+    std::unique_ptr<tarsa::cli::TerminalUi> ui_;
     tarsa::IniFileStore store_;
     tarsa::app::MainWindow window_;
 };
@@ -211,9 +222,82 @@ int TransferSettings(const Options& o) {
     return rc < 0 ? kExitFailed : kExitOk;
 }
 
+// --check-only: the checks and the capture, then the device is let go.
+int CheckOnly(Session& session, const Options& o, const std::string& port, std::string& summary) {
+    tarsa::app::MainWindow& window = session.Window();
+    if (!session.Healthy()) return kExitFailed;
+    if (!o.firmware.empty() && window.OpenFirmwareFile(o.firmware) < 0) return kExitFailed;
+    if (o.keepData) window.DontEraseDataClick();
+    window.SelectPort(port);
+    InterruptGuard guard(window);
+    session.Ui().onPump = [&] { guard.Check(); };
+    const int rc = tarsa::app::RunCheckOnly(window, o.settingsPath, summary);
+    session.Ui().onPump = nullptr;
+    return rc;
+}
+
+// One port: the update or the dry run, framed by the start and result
+// events of a --json run.
+int RunOne(Session& session, const Options& o, const std::string& port) {
+    tarsa::cli::JsonUi* json = session.Json();
+    if (json) json->EmitStart(o.checkOnly ? "check-only" : "update");
+    const uint32_t start = tarsa::TickMs();
+    int code = 0;
+    int rc = kExitFailed;
+    std::string summary;
+    if (o.checkOnly) {
+        code = CheckOnly(session, o, port, summary);
+        rc = code > 0 ? kExitOk : kExitFailed;
+    } else {
+        rc = RunSession(session, o, port);
+        code = session.Window().LastResult();
+    }
+    if (json) {
+        json->EmitResult(code, (tarsa::TickMs() - start) / 1000, code > 0 ? summary : "");
+    }
+    return rc;
+}
+
 int Update(const Options& o, const std::string& port) {
     Session session(o);
-    return RunSession(session, o, port);
+    return RunOne(session, o, port);
+}
+
+std::string ProgramPath() {
+    char path[4096];
+    const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
+    if (n <= 0) return "tarsa-update";
+    path[n] = '\0';
+    return path;
+}
+
+// Several ports at once: one child process per port (cli/multi_port.h).
+int MultiPort(const Options& o, const std::vector<std::string>& ports) {
+    tarsa::cli::MultiPortJob job;
+    job.ports = ports;
+    job.program = ProgramPath();
+    job.dataDir = o.dataDir.empty() ? tarsa::app::DataFolder(".") : o.dataDir;
+    job.json = o.json;
+    job.tty = isatty(STDOUT_FILENO) != 0;
+    std::vector<std::string>& a = job.childArgs;
+    if (o.yes) a.push_back("--yes");
+    if (o.rep) a.push_back("--rep");
+    if (o.factory) a.push_back("--factory");
+    if (!o.firmware.empty()) a.insert(a.end(), {"--firmware", o.firmware});
+    if (o.keepData) a.push_back("--keep-data");
+    if (o.verbose) a.push_back("--verbose");
+    if (o.checkOnly) a.push_back("--check-only");
+    return tarsa::cli::RunMultiPort(job, stdout, stderr, nullptr);
+}
+
+int MultiPort(const Options& o) {
+    if (!o.allPorts) return MultiPort(o, o.ports);
+    const std::vector<std::string> ports = tarsa::cli::FreePorts();
+    if (ports.empty()) {
+        fprintf(stderr, "tarsa-update: --all-ports found no serial port that is free\n");
+        return kExitFailed;
+    }
+    return MultiPort(o, ports);
 }
 
 // A complete update of a simulated Talox on a pseudo-terminal (in the
@@ -224,29 +308,48 @@ int Simulate(const Options& o) {
     config.wireTime = o.simulateBaud != 0;
     const char* model = "talox";
     const char* shown = "Talox 2.10";
-    if (kSensorVariant) {
-        model = "hd";
-        shown = "Handra 1.30 with a Skyra 61 Sensor Suite 3.55";
-        config.reader.sensor.settings.address = '2';
-        config.reader.sensor.settings.serial = "SK61-0042";
-        config.reader.sensor.settings.calibration1 = "1 0.125 1.250 0.500";
-    } else {
-        config.version = "2.10";
-        config.settings = {{"i", "DEMO01"}, {"site", "Demo lake"}, {"w", "900"}, {"sn", "TX00042"}};
+    const int count = o.simulateCount > 0 ? o.simulateCount : 1;
+    std::vector<std::unique_ptr<tarsa::sim::Simulator>> devices;
+    for (int n = 1; n <= count; ++n) {
+        if (kSensorVariant) {
+            model = "hd";
+            shown = "Handra 1.30 with a Skyra 61 Sensor Suite 3.55";
+            config.reader.sensor.settings.address = '2';
+            char serial[16];
+            snprintf(serial, sizeof serial, "SK61-%04d", 41 + n);
+            config.reader.sensor.settings.serial = serial;
+            config.reader.sensor.settings.calibration1 = "1 0.125 1.250 0.500";
+        } else {
+            // Each device of a tray has a name and serial number of its own.
+            char name[16], serial[16];
+            snprintf(name, sizeof name, "DEMO%02d", n);
+            snprintf(serial, sizeof serial, "TX%05d", 41 + n);
+            config.version = "2.10";
+            config.settings = {{"i", name}, {"site", "Demo lake"}, {"w", "900"}, {"sn", serial}};
+        }
+        devices.push_back(tarsa::sim::Simulator::Start(model, config));
+        if (!devices.back()) {
+            fprintf(stderr,
+                    "tarsa-update: could not start the simulated device (no pseudo-terminal)\n");
+            return kExitFailed;
+        }
+        if (!o.json) {
+            printf("Simulated %s on %s%s\n", shown, devices.back()->PortPath().c_str(),
+                   config.wireTime ? " (9600 baud wire time)" : "");
+        }
     }
-    auto device = tarsa::sim::Simulator::Start(model, config);
-    if (!device) {
-        fprintf(stderr,
-                "tarsa-update: could not start the simulated device (no pseudo-terminal)\n");
-        return kExitFailed;
-    }
-    printf("Simulated %s on %s%s\n", shown, device->PortPath().c_str(),
-           config.wireTime ? " (9600 baud wire time)" : "");
+    fflush(stdout);
     Options run = o;
     run.yes = true;
+    if (o.simulateCount > 0) {
+        std::vector<std::string> ports;
+        for (const auto& d : devices) ports.push_back(d->PortPath());
+        return MultiPort(run, ports);
+    }
+    run.port = devices.front()->PortPath();
     Session session(run);
-    int rc = RunSession(session, run, device->PortPath());
-    printf("Log: %s\n", session.Window().LogFilePath().c_str());
+    int rc = RunOne(session, run, run.port);
+    if (!o.json) printf("Log: %s\n", session.Window().LogFilePath().c_str());
     return rc;
 }
 
@@ -257,6 +360,7 @@ int main(int argc, char** argv) {
     if (std::optional<int> status = tarsa::cli::ParseOptions(argc, argv, o)) return *status;
     if (o.mode == "list-ports") return ListPorts();
     if (o.mode == "dump-image") return DumpImage(o);
+    if (o.mode == "port" && (o.allPorts || o.ports.size() > 1)) return MultiPort(o);
     if (o.mode == "port") return Update(o, o.port);
     if (o.mode == "restore-settings" || o.mode == "backup-settings") return TransferSettings(o);
     if (o.mode == "check-version" || o.mode == "send-feedback") {

@@ -1,6 +1,7 @@
 #include "cli/options.h"
 
 #include <CLI/CLI.hpp>
+#include <cstdlib>
 #include <utility>
 #include <vector>
 
@@ -20,11 +21,15 @@ constexpr const char* kSynopsis =
     "  tarsa-update --list-ports\n"
     "  tarsa-update --port PORT [--yes] [--data-dir DIR] [--rep|--factory]\n"
     "               [--firmware FILE] [--keep-data] [--new-serial SN] [--verbose]\n"
+    "  tarsa-update --port PORT --port PORT ... | --all-ports [--yes] [--json]\n"
+    "               [--check-only] [--data-dir DIR] [update options as above]\n"
+    "  tarsa-update --check-only --port PORT [--backup-settings FILE] [--json]\n"
     "  tarsa-update --restore-settings FILE --port PORT [--data-dir DIR] [--verbose]\n"
     "               [--factory [--new-serial SN]]\n"
     "  tarsa-update --backup-settings FILE --port PORT [--data-dir DIR] [--verbose]\n"
     "  tarsa-update --dump-image FILE [--rep --firmware FILE]\n"
-    "  tarsa-update --simulate [--simulate-baud 9600] [--data-dir DIR] [--verbose]\n"
+    "  tarsa-update --simulate [N] [--simulate-baud 9600] [--data-dir DIR] [--json]\n"
+    "               [--check-only] [--verbose]\n"
     "  tarsa-update --check-version [--yes]\n"
     "  tarsa-update --send-feedback --name NAME [--email ADDRESS] [--company TEXT]\n"
     "               [--phone TEXT] [--email-to ADDRESS] [--kind KIND]\n"
@@ -66,8 +71,21 @@ class CommandLine {
 
         const char* modes = "Modes (one at a time)";
         Mode(Flag("--list-ports", "list the serial ports: name, TAB, description"), "list-ports");
-        Text("--port", o.port, "PORT",
-             "update the instrument on PORT\n(/dev/ttyUSB0, ttyUSB0, /dev/pts/3)", modes);
+        // Each --port takes one port; given several times, they add up.
+        app_.add_option("--port", o.ports,
+                        "update the instrument on PORT\n"
+                        "(/dev/ttyUSB0, ttyUSB0, /dev/pts/3); given several\n"
+                        "times, the ports are updated at once, each with\n"
+                        "its log and settings file in DIR/<port name>/")
+            ->type_name("PORT")
+            ->group(modes)
+            ->expected(0, 1)
+            ->allow_extra_args(false)
+            ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+        app_.add_flag("--all-ports", o.allPorts,
+                      "update on every port --list-ports shows that is\n"
+                      "not busy")
+            ->group(modes);
         Mode(Text("--restore-settings", o.settingsPath, "FILE",
                   "write the settings in FILE (a settings file, for\n"
                   "example one from DIR/history) to the device on\n"
@@ -82,10 +100,15 @@ class CommandLine {
         Mode(Text("--dump-image", o.dumpPath, "FILE",
                   "write the firmware image that would be installed\nto FILE", modes),
              "dump-image");
-        Mode(Flag("--simulate", kSensorVariant
-                                    ? "run against a simulated Handra with a digital\n"
-                                      "sensor on a pseudo-terminal"
-                                    : "run against a simulated Talox on a pseudo-terminal"),
+        Mode(app_.add_option(
+                     "--simulate", simulateCount_,
+                     std::string(kSensorVariant ? "run against a simulated Handra with a digital\n"
+                                                  "sensor on a pseudo-terminal"
+                                                : "run against a simulated Talox on a\n"
+                                                  "pseudo-terminal") +
+                         "; with N, against a tray of N\nsimulated devices at once")
+                 ->type_name("[N]")
+                 ->expected(0, 1),
              "simulate");
         Mode(Flag("--check-version", "ask the version service whether newer firmware\nexists"),
              "check-version");
@@ -97,6 +120,14 @@ class CommandLine {
 
         const char* update = "Update options";
         app_.add_flag("--yes", o.yes, "answer OK (or Yes) to every question")->group(update);
+        app_.add_flag("--json", o.json,
+                      "print JSON Lines events instead of text\n(docs/json-events.md)")
+            ->group(update);
+        app_.add_flag("--check-only", o.checkOnly,
+                      "connect, check and save the settings, change\n"
+                      "nothing: say what an update would do; exit 0 when\n"
+                      "it would be allowed")
+            ->group(update);
         Text("--data-dir", o.dataDir, "DIR",
              "folder of the log, the settings file and the\n"
              "settings history (default\n"
@@ -153,6 +184,10 @@ class CommandLine {
             return e.what();
         }
         if (!app_.remaining().empty()) return "unknown option '" + app_.remaining().front() + "'";
+        // Only a number is taken as the count; a word after --simulate is
+        // an argument of its own.
+        if (!simulateCount_.empty() && (simulateCount_[0] < '0' || simulateCount_[0] > '9'))
+            return "unknown option '" + simulateCount_ + "'";
         // The first two modes on the line name the conflict.
         for (const CLI::Option* given : app_.parse_order()) {
             for (const auto& [option, mode] : modes_) {
@@ -164,6 +199,16 @@ class CommandLine {
         }
         for (const auto& [option, value] : values_)
             if (option->count() > 0 && value->empty()) return option->get_name() + " needs a value";
+        for (const std::string& port : o_.ports)
+            if (port.empty()) return "--port needs a value";
+        if (!o_.ports.empty()) o_.port = o_.ports.front();
+        if (!simulateCount_.empty()) {
+            const int n = std::atoi(simulateCount_.c_str());
+            if (simulateCount_.find_first_not_of("0123456789") != std::string::npos ||
+                simulateCount_.size() > 2 || n < 1 || n > kMaxPorts)
+                return "--simulate takes 1 to " + std::to_string(kMaxPorts) + " devices";
+            o_.simulateCount = n;
+        }
         if (!simulateBaud_.empty()) {
             if (simulateBaud_ != "9600")
                 return "--simulate-baud takes 9600, the line speed of the update";
@@ -200,8 +245,24 @@ class CommandLine {
 
     // The rules between options, in the order they are told.
     std::string CheckCombination() {
+        if (o_.allPorts && !o_.mode.empty())
+            return "--all-ports and --" + o_.mode + " cannot be combined";
+        if (o_.allPorts && !o_.ports.empty()) return "--all-ports and --port cannot be combined";
+        if (o_.allPorts) o_.mode = "port";
+        // --check-only --backup-settings FILE: the dry run keeps the capture in FILE.
+        if (o_.checkOnly && o_.mode == "backup-settings") o_.mode = "port";
+        const bool multi = o_.ports.size() > 1 || o_.allPorts || o_.simulateCount > 0;
         const bool settingsMode = o_.mode == "restore-settings" || o_.mode == "backup-settings";
-        if (!o_.port.empty() && !o_.mode.empty() && !settingsMode)
+        if (o_.ports.size() > 1 && settingsMode) return "--" + o_.mode + " takes one --port";
+        if ((o_.json || o_.checkOnly) && !o_.mode.empty() && o_.mode != "port" &&
+            o_.mode != "simulate")
+            return std::string(o_.json ? "--json" : "--check-only") +
+                   " works with --port, --all-ports and --simulate";
+        if (multi && (!o_.newSerial.empty() || (o_.checkOnly && !o_.settingsPath.empty())))
+            return std::string(o_.newSerial.empty() ? "--check-only --backup-settings"
+                                                    : "--new-serial") +
+                   " takes one --port";
+        if (!o_.port.empty() && !o_.mode.empty() && !settingsMode && o_.mode != "port")
             return "--port and --" + o_.mode + " cannot be combined";
         if (o_.mode.empty() && !o_.port.empty()) o_.mode = "port";
         if (o_.mode.empty()) return "say what to do (--port, --list-ports, ...)";
@@ -218,6 +279,7 @@ class CommandLine {
     Options& o_;
     CLI::App app_{"", "tarsa-update"};
     std::string simulateBaud_;
+    std::string simulateCount_;
     std::string kind_;
     CLI::Option* name_ = nullptr;
     std::vector<std::pair<CLI::Option*, const char*>> modes_;

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "cli/web_commands.h"
 
@@ -31,7 +32,17 @@ struct Options {
     bool verbose = false;
     int simulateBaud = 0;  // --simulate-baud: emulate the wire at this line speed
     FeedbackRequest feedback;
+
+    // Factory use: several ports at once, machine-readable events, the dry run.
+    std::vector<std::string> ports;  // every --port in order; `port` is the first
+    bool allPorts = false;           // --all-ports: every listed port that is not busy
+    bool json = false;               // --json: JSON Lines events instead of the text
+    bool checkOnly = false;          // --check-only: the checks and the capture, no update
+    int simulateCount = 0;           // --simulate N: a tray of N devices; 0: one device
 };
+
+// The most ports of one multi-port run, and of a simulated tray.
+inline constexpr int kMaxPorts = 64;
 
 // Parses argv into `o`. Returns the exit status when the program ends here:
 // 0 after --help or --version (printed on `out`), 2 after a usage error (the

@@ -87,6 +87,11 @@ TEST_F(TarsaUpdateTest, UsageErrorsExitTwo) {
         {{"--simulate", "--simulate-baud", "300"},
          "--simulate-baud takes 9600, the line speed of the update"},
         {{"--yes=maybe", "--simulate"}, "--yes"},
+        {{"--port", "a", "b"}, "unknown option 'b'"},
+        {{"--port", "a", "--port"}, "--port needs a value"},
+        {{"--all-ports", "--port", "a"}, "--all-ports and --port cannot be combined"},
+        {{"--simulate", "65"}, "--simulate takes 1 to 64 devices"},
+        {{"--json", "--list-ports"}, "--json works with --port, --all-ports and --simulate"},
     };
     for (const auto& [args, reason] : bad) {
         ProgramRun run = RunProgram(args, env_);
@@ -126,6 +131,9 @@ TEST_F(TarsaUpdateTest, HelpAndVersionExitZero) {
     // Every option the program takes is listed, each with what it does.
     for (const char* option : {"--list-ports",
                                "--port",
+                               "--all-ports",
+                               "--json",
+                               "--check-only",
                                "--yes",
                                "--data-dir",
                                "--rep",
