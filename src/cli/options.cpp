@@ -307,9 +307,4 @@ std::optional<int> ParseOptions(int argc, const char* const* argv, Options& o, F
     return kExitUsage;
 }
 
-std::string HelpText() {
-    Options unused;
-    return CommandLine(unused).Help();
-}
-
 }  // namespace tarsa::cli

@@ -51,7 +51,4 @@ inline constexpr int kMaxPorts = 64;
 std::optional<int> ParseOptions(int argc, const char* const* argv, Options& o, FILE* out = stdout,
                                 FILE* err = stderr);
 
-// The --help text.
-std::string HelpText();
-
 }  // namespace tarsa::cli
