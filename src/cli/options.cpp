@@ -100,13 +100,13 @@ class CommandLine {
         Mode(Text("--dump-image", o.dumpPath, "FILE",
                   "write the firmware image that would be installed\nto FILE", modes),
              "dump-image");
-        Mode(app_.add_option(
-                     "--simulate", simulateCount_,
-                     std::string(kSensorVariant ? "run against a simulated Handra with a digital\n"
-                                                  "sensor on a pseudo-terminal"
-                                                : "run against a simulated Talox on a\n"
-                                                  "pseudo-terminal") +
-                         "; with N, against a tray of N\nsimulated devices at once")
+        Mode(app_.add_option("--simulate", simulateCount_,
+                             kSensorVariant ? "run against a simulated Handra with a digital\n"
+                                              "sensor on a pseudo-terminal; with N, against a\n"
+                                              "tray of N simulated devices at once"
+                                            : "run against a simulated Talox on a\n"
+                                              "pseudo-terminal; with N, against a tray of N\n"
+                                              "simulated devices at once")
                  ->type_name("[N]")
                  ->expected(0, 1),
              "simulate");
