@@ -2,6 +2,7 @@
 
 #include <CLI/CLI.hpp>
 #include <cstdlib>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -166,8 +167,7 @@ class CommandLine {
         Text("--attach", f.attach, "FILE", "a file to send along (at most 8 MB)", feedback);
 
         app_.set_help_flag("-h,--help", "print this help and exit")->group(modes);
-        app_.set_version_flag("--version", std::string("tarsa-update ") + TARSA_VERSION,
-                              "print the program's version and exit")
+        app_.set_version_flag("--version", Version(), "print the program's version and exit")
             ->group(modes);
     }
 
@@ -176,6 +176,13 @@ class CommandLine {
     // Empty when the command line is sound; otherwise why not, naming the
     // option. CLI11's help and version requests pass through as exceptions.
     std::string Parse(int argc, const char* const* argv) {
+        // --help and --version win wherever they stand, even after an option
+        // that would take them as its value or before a wrong one.
+        for (int i = 1; i < argc; ++i) {
+            const std::string_view word = argv[i];
+            if (word == "--help" || word == "-h") throw CLI::CallForHelp();
+            if (word == "--version") throw CLI::CallForVersion(Version(), 0);
+        }
         try {
             app_.parse(argc, argv);
         } catch (const CLI::Success&) {
@@ -221,6 +228,8 @@ class CommandLine {
 
   private:
     static constexpr bool kMayBeEmpty = true;
+
+    static std::string Version() { return std::string("tarsa-update ") + TARSA_VERSION; }
 
     // An option with a text value; unless `mayBeEmpty`, a missing or empty
     // value is a usage error.

@@ -161,10 +161,17 @@ TEST_F(TarsaUpdateTest, HelpAndVersionExitZero) {
                                "--version"}) {
         EXPECT_GT(HelpFor(help.out, option).size(), 8u) << option << "\n" << help.out;
     }
-    EXPECT_EQ(RunProgram({"--bogus", "--help"}).out, help.out) << "--help wins";
-    ProgramRun version = RunProgram({"--version"});
-    EXPECT_EQ(version.status, 0);
-    EXPECT_EQ(version.out.rfind("tarsa-update ", 0), 0u);
+    // --help and --version win wherever they stand.
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {"--bogus", "--help"}, {"--send-feedback", "--name", "-h"}}) {
+        EXPECT_EQ(RunProgram(args).out, help.out) << args[0];
+    }
+    for (const std::vector<std::string>& args :
+         std::vector<std::vector<std::string>>{{"--version"}, {"--port", "--version"}}) {
+        ProgramRun version = RunProgram(args);
+        EXPECT_EQ(version.status, 0);
+        EXPECT_EQ(version.out, std::string("tarsa-update ") + TARSA_TEST_VERSION + "\n");
+    }
 }
 
 TEST_F(TarsaUpdateTest, ListPortsPrintsNameTabDescription) {
