@@ -217,7 +217,7 @@ void Runner::Line(Child& c, const std::string& line) {
             o.Add("kind", "output");
             fprintf(out_, "%s\n", o.Text().c_str());
             fflush(out_);
-        } else if (!line.empty()) {
+        } else if (!line.empty() && !stopping_) {  // a stopped child says what the table says
             Say({c.name + ": " + line});
         }
         return;
@@ -245,6 +245,8 @@ void Runner::Line(Child& c, const std::string& line) {
         if (job_.json) return;
         const std::string caption = MemberText(m, "caption");
         const std::string text = MemberText(m, "text");
+        // The children's own warning about the stop repeats the parent's.
+        if (stopping_ && caption == "Don't Quit Now!") return;
         std::string head = c.name + ": " + (event == "question" ? "Question: " : "") + caption;
         if (event == "question") head += " -> " + MemberText(m, "answer");
         if (!said_.insert(event + caption + "\n" + text).second) {
