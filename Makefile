@@ -12,7 +12,7 @@
 DEB_PACKAGES := g++ cmake make pkg-config libgtest-dev libgmock-dev libbenchmark-dev \
                 clang-format srecord socat libcurl4-openssl-dev libcpp-httplib-dev \
                 openssl qt6-base-dev fonts-dejavu-core help2man dpkg-dev file librsvg2-bin \
-                desktop-file-utils xvfb xauth openbox
+                desktop-file-utils xvfb xauth openbox libcli11-dev
 JOBS ?= $(shell nproc)
 SOURCES = $(shell git ls-files '*.cpp' '*.h' 2>/dev/null)
 
