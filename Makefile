@@ -91,9 +91,7 @@ screenshots: deps build/dev/CMakeCache.txt
 
 bench: deps build/release/CMakeCache.txt
 	cmake --build --preset release -j $(JOBS)
-	@for b in build/release/bench/*/bench_*; do \
-	  [ -x "$$b" ] && [ -f "$$b" ] || continue; echo "== $$b"; $$b || exit 1; \
-	done
+	@for b in build/release/bench/*/bench_*; do [ -x "$$b" ] || continue; echo "== $$b"; $$b; done
 
 # Only what the package holds is built (not the tests); dependencies come from
 # the binaries through dpkg-shlibdeps.

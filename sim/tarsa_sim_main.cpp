@@ -1,7 +1,8 @@
 // tarsa-sim: runs one simulated device on a pseudo-terminal until SIGINT or
 // SIGTERM. The first line of output is "PORT <slave path>", so that a script
-// or test can read where to connect. All device behaviour lives in the
-// tarsa_sim library; this file only reads options.
+// or test can read where to connect. With --count N it serves N independent
+// devices of the same configuration (a tray), one pty and one "PORT" line each. All device
+// behaviour lives in the tarsa_sim library; this file only reads options.
 #include <signal.h>
 
 #include <cerrno>
@@ -9,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -25,6 +27,7 @@ void Usage(FILE* out) {
                  "                 [--erase-ms N] [--program-ms N]\n"
                  "                 [--radio-modem] [--cellular] [--broken-dataflash]\n"
                  "                 [--set WORD=VALUE]... [--station DEVICE:NAME]...\n"
+                 "                 [--count N]\n"
                  "                 instruments: [--login-typing-ms N]\n"
                  "                 readers (hd, tcd): [--hver C] [--battery N] [--no-sensor]\n"
                  "                 [--sensor-type N] [--sensor-version N] [--sensor-in-loader]\n"
@@ -77,6 +80,7 @@ int main(int argc, char** argv) {
     int delayMs = 0;
     tarsa::sim::DeviceConfig config;
     int refuseWrite = 0, powerLoss = 0;
+    int count = 1;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         auto value = [&](const char*& out) {
@@ -114,6 +118,10 @@ int main(int argc, char** argv) {
         } else if (arg == "--program-ms") {
             if (!value(v) || !ParseMs(v, config.programMs)) {
                 return UsageError("bad --program-ms", "");
+            }
+        } else if (arg == "--count") {
+            if (!value(v) || !ParseMs(v, count) || count < 1 || count > 64) {
+                return UsageError("bad --count (1 to 64)", "");
             }
         } else if (arg == "--login-typing-ms") {
             if (!value(v) || !ParseMs(v, config.loginTypingMs)) {
@@ -190,28 +198,34 @@ int main(int argc, char** argv) {
     sigaddset(&signals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
-    auto sim = tarsa::sim::Simulator::Start(device, config);
-    if (!sim) {
-        bool known = false;
-        for (const std::string& name : tarsa::sim::DeviceNames()) known = known || name == device;
-        if (!known) return UsageError("unknown device: ", device.c_str());
-        std::fprintf(stderr, "tarsa-sim: bad version, setting or station, or no pseudo-terminal\n");
-        return 1;
+    std::vector<std::unique_ptr<tarsa::sim::Simulator>> sims;
+    for (int n = 0; n < count; ++n) {
+        auto sim = tarsa::sim::Simulator::Start(device, config);
+        if (!sim) {
+            bool known = false;
+            for (const std::string& name : tarsa::sim::DeviceNames()) {
+                known = known || name == device;
+            }
+            if (!known) return UsageError("unknown device: ", device.c_str());
+            std::fprintf(stderr,
+                         "tarsa-sim: bad version, setting or station, or no pseudo-terminal\n");
+            return 1;
+        }
+        sim->SetSilent(silent);
+        sim->SetEcho(echo);
+        sim->SetReject(reject);
+        sim->SetAnswerDelayMs(delayMs);
+        sim->SetGarble(garble);
+        sim->SetRefuseWrite(refuseWrite);
+        sim->SetPowerLossAfterBlocks(powerLoss);
+        sims.push_back(std::move(sim));
     }
-    sim->SetSilent(silent);
-    sim->SetEcho(echo);
-    sim->SetReject(reject);
-    sim->SetAnswerDelayMs(delayMs);
-    sim->SetGarble(garble);
-    sim->SetRefuseWrite(refuseWrite);
-    sim->SetPowerLossAfterBlocks(powerLoss);
-
-    std::printf("PORT %s\n", sim->PortPath().c_str());
+    for (const auto& sim : sims) std::printf("PORT %s\n", sim->PortPath().c_str());
     std::fflush(stdout);
 
     int received = 0;
     while (sigwait(&signals, &received) != 0) {
     }
-    sim->Stop();
+    for (const auto& sim : sims) sim->Stop();
     return 0;
 }

@@ -306,8 +306,7 @@ bool InstrumentUpdate::LoaderLeftTakingCommands(const char* port) {
     return s == kBSLAlreadyActive;
 }
 
-int InstrumentUpdate::RunUpdate() {
-    const std::string& W = w_.WindowCaption();
+int InstrumentUpdate::RunChecks(bool& loaderWaiting) {
     const std::string N = w_.DisplayName();
     InstrumentIdentity& id = w_.Identity();
     TarsaBSLHost& host = w_.Host();
@@ -315,8 +314,8 @@ int InstrumentUpdate::RunUpdate() {
 
     // 1. Connect and identify.
     int r = TPConnect(tp_, port, 2, 3, &id);
-    const bool loaderWaiting = r == kTPLoaderAnswered || r == kTPLoaderPrompt ||
-                               (r == kTPPartial && LoaderLeftTakingCommands(port));
+    loaderWaiting = r == kTPLoaderAnswered || r == kTPLoaderPrompt ||
+                    (r == kTPPartial && LoaderLeftTakingCommands(port));
     if (r < 0 && !loaderWaiting) {
         w_.ErrorOK(ConnectionFailureText(r), "Connection Error", MessageKind::Error);
         return kUpdateConnectFailed;
@@ -326,59 +325,74 @@ int InstrumentUpdate::RunUpdate() {
     if (loaderWaiting) {
         // An interrupted update left the loader waiting: straight to the loader.
         SetInstrumentIdentity(host.image.typeCode, 999, &id);
-    } else {
-        // 4. The right device?
-        if (ConfirmDeviceType(w_, id) < 0) return kUpdateWrongDevice;
-        // 5. Firmware that can be updated at all.
-        if (!id.supported) {
-            w_.ErrorOK("The firmware in the connected " + N +
-                           "\nis too old.\n\nThis updater can not update this device.",
-                       "Firmware Too Old", MessageKind::Error);
-            return kUpdateRefused;
+        return kUpdateOk;
+    }
+    // 4. The right device?
+    if (ConfirmDeviceType(w_, id) < 0) return kUpdateWrongDevice;
+    // 5. Firmware that can be updated at all.
+    if (!id.supported) {
+        w_.ErrorOK("The firmware in the connected " + N +
+                       "\nis too old.\n\nThis updater can not update this device.",
+                   "Firmware Too Old", MessageKind::Error);
+        return kUpdateRefused;
+    }
+    // 6. Installing older firmware than the device runs is asked.
+    if (id.version > w_.ImageVersion() && !w_.FactoryMode()) {
+        if (!w_.AskOkCancel("The firmware in your " + N +
+                                "\nis newer than the version in this updater.\n\n" +
+                                "Are you sure you want to load older firmware.",
+                            "Newer Firmware")) {
+            return kUpdateCancelled;
         }
-        // 6. Installing older firmware than the device runs is asked.
-        if (id.version > w_.ImageVersion() && !w_.FactoryMode()) {
-            if (!w_.AskOkCancel("The firmware in your " + N +
-                                    "\nis newer than the version in this updater.\n\n" +
-                                    "Are you sure you want to load older firmware.",
-                                "Newer Firmware")) {
-                return kUpdateCancelled;
-            }
+    }
+    // A Hygra VX build refuses while a test runs.
+    if (w_.Config().targetType == kTypeHygraVX) {
+        char answer[32] = {};
+        int length = sizeof answer;
+        int rc = DeviceCommand(tp_.link, "ping -stat\r", '>', 3000, answer, &length, nullptr);
+        int running = -1;
+        if (rc > 0 && sscanf(answer, "%d", &running) == 1 && running != -1) {
+            w_.ErrorOK(
+                "Your HVX is currently running a test.\n\n"
+                "Please stop the test and save the measurement\n data before "
+                "updating the HVX firmware.",
+                "Test Running Error", MessageKind::Error);
+            return kUpdateCancelled;
         }
-        // A Hygra VX build refuses while a test runs.
-        if (w_.Config().targetType == kTypeHygraVX) {
-            char answer[32] = {};
-            int length = sizeof answer;
-            int rc = DeviceCommand(tp_.link, "ping -stat\r", '>', 3000, answer, &length, nullptr);
-            int running = -1;
-            if (rc > 0 && sscanf(answer, "%d", &running) == 1 && running != -1) {
-                w_.ErrorOK(
-                    "Your HVX is currently running a test.\n\n"
-                    "Please stop the test and save the measurement\n data before "
-                    "updating the HVX firmware.",
-                    "Test Running Error", MessageKind::Error);
-                return kUpdateCancelled;
-            }
-        }
-        // 7. Hardware and version gates (they show their own messages).
-        if (!w_.CheckHardwareRevision()) return kUpdateRefused;
-        if (!w_.CheckFirmwareWindow(id)) return kUpdateRefused;
+    }
+    // 7. Hardware and version gates (they show their own messages).
+    if (!w_.CheckHardwareRevision()) return kUpdateRefused;
+    if (!w_.CheckFirmwareWindow(id)) return kUpdateRefused;
 
-        // 8. Battery.
-        if (id.checkBattery) {
-            Status("Checking battery power...");
-            int32_t percent = 0;
-            int b = TPCheckBattery(tp_, &percent);
-            if (b > 0 && percent < kBatteryFloorPercent) {
-                w_.ErrorOK(
-                    "The battery power is too low!\n\n"
-                    "Please replace the batteries before running this updater.",
-                    "Batteries Too Low", MessageKind::Error);
-                return kUpdateLowBattery;
-            }
+    // 8. Battery.
+    if (id.checkBattery) {
+        Status("Checking battery power...");
+        int32_t percent = 0;
+        int b = TPCheckBattery(tp_, &percent);
+        if (b > 0 && percent < kBatteryFloorPercent) {
+            w_.ErrorOK(
+                "The battery power is too low!\n\n"
+                "Please replace the batteries before running this updater.",
+                "Batteries Too Low", MessageKind::Error);
+            return kUpdateLowBattery;
         }
-        Step(2);
+    }
+    Step(2);
+    return kUpdateOk;
+}
 
+int InstrumentUpdate::RunUpdate() {
+    const std::string& W = w_.WindowCaption();
+    const std::string N = w_.DisplayName();
+    InstrumentIdentity& id = w_.Identity();
+    TarsaBSLHost& host = w_.Host();
+    const char* port = w_.SelectedPortName().c_str();
+
+    bool loaderWaiting = false;
+    int r = RunChecks(loaderWaiting);
+    if (r < 0) return r;
+
+    if (!loaderWaiting) {
         // 9. Capture the settings into the settings file.
         if (id.saveSettings) {
             Status("Saving settings for this " + N + "...");

@@ -80,6 +80,12 @@ class InstrumentUpdate {
     // finishes (success report or failure clean-up). Returns the result.
     int timerStartTimer();
     int RunUpdate();
+    // The first steps of RunUpdate, shared with the dry run: connect and
+    // identify, the type, firmware-age, newer-firmware, hardware, version and
+    // battery checks, each with its message. `loaderWaiting` is set when the
+    // device waits in its loader (the checks are then skipped). Returns
+    // kUpdateOk or the refusal's result; the connection stays open.
+    int RunChecks(bool& loaderWaiting);
 
     // Texts of the connection failure message and of the loader failure
     // message, by result code.

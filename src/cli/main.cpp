@@ -8,14 +8,20 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "app/check_only.h"
 #include "app/main_window.h"
+#include "app/paths.h"
 #include "app/settings_transfer.h"
+#include "cli/json_events.h"
+#include "cli/multi_port.h"
 #include "cli/terminal_ui.h"
 #include "cli/web_commands.h"
 #include "serial/port_enum.h"
@@ -28,6 +34,7 @@ namespace {
 constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
+constexpr int kMaxPorts = 64;  // ports of one multi-port run
 
 // The digital-sensor variant (TARSA_DIGITAL_SENSOR) updates an SDI-12 sensor
 // through a reader; its --simulate plays a Handra with a Skyra 61 on its bus.
@@ -40,11 +47,15 @@ void PrintUsage(FILE* out) {
         "  tarsa-update --list-ports\n"
         "  tarsa-update --port PORT [--yes] [--data-dir DIR] [--rep|--factory]\n"
         "               [--firmware FILE] [--keep-data] [--new-serial SN] [--verbose]\n"
+        "  tarsa-update --port PORT --port PORT ... | --all-ports [--yes] [--json]\n"
+        "               [--check-only] [--data-dir DIR] [update options as above]\n"
+        "  tarsa-update --check-only --port PORT [--backup-settings FILE] [--json]\n"
         "  tarsa-update --restore-settings FILE --port PORT [--data-dir DIR] [--verbose]\n"
         "               [--factory [--new-serial SN]]\n"
         "  tarsa-update --backup-settings FILE --port PORT [--data-dir DIR] [--verbose]\n"
         "  tarsa-update --dump-image FILE [--rep --firmware FILE]\n"
-        "  tarsa-update --simulate [--simulate-baud 9600] [--data-dir DIR] [--verbose]\n"
+        "  tarsa-update --simulate [N] [--simulate-baud 9600] [--data-dir DIR] [--json]\n"
+        "               [--check-only] [--verbose]\n"
         "  tarsa-update --check-version [--yes]\n"
         "  tarsa-update --send-feedback --name NAME [--email ADDRESS] [--company TEXT]\n"
         "               [--phone TEXT] [--email-to ADDRESS] [--kind KIND]\n"
@@ -52,7 +63,13 @@ void PrintUsage(FILE* out) {
         "  tarsa-update --help | --version\n"
         "\n"
         "  --list-ports      list the serial ports: name, TAB, description\n"
-        "  --port PORT       update the instrument on PORT (/dev/ttyUSB0, ttyUSB0, /dev/pts/3)\n"
+        "  --port PORT       update the instrument on PORT (/dev/ttyUSB0, ttyUSB0, /dev/pts/3);\n"
+        "                    given several times, the ports are updated at once, each with\n"
+        "                    its log and settings file in DIR/<port name>/\n"
+        "  --all-ports       update on every port --list-ports shows that is not busy\n"
+        "  --json            print JSON Lines events instead of text (docs/json-events.md)\n"
+        "  --check-only      connect, check and save the settings, change nothing: say\n"
+        "                    what an update would do; exit 0 when it would be allowed\n"
         "  --yes             answer OK (or Yes) to every question\n"
         "  --data-dir DIR    folder of the log, the settings file and the settings history\n"
         "                    (default $XDG_DATA_HOME/Corvane/TarsaBSL)\n"
@@ -70,7 +87,8 @@ void PrintUsage(FILE* out) {
         "                    save the settings of the device on PORT into FILE; the\n"
         "                    firmware stays\n"
         "  --dump-image FILE write the firmware image that would be installed to FILE\n"
-        "  --simulate        run against a simulated %s on a pseudo-terminal\n"
+        "  --simulate [N]    run against a simulated %s on a pseudo-terminal;\n"
+        "                    with N, against a tray of N simulated devices at once\n"
         "  --simulate-baud 9600\n"
         "                    with --simulate: take the time the bytes need on a 9600 baud wire\n"
         "  --check-version   ask the version service whether newer firmware exists\n"
@@ -103,6 +121,13 @@ struct Options {
     bool verbose = false;
     int simulateBaud = 0;  // --simulate-baud: emulate the wire at this line speed
     tarsa::cli::FeedbackRequest feedback;
+
+    // Factory use: several ports at once, machine-readable events, the dry run.
+    std::vector<std::string> ports;  // every --port in order; `port` is the first
+    bool allPorts = false;           // --all-ports: every listed port that is not busy
+    bool json = false;               // --json: JSON Lines events instead of the text
+    bool checkOnly = false;          // --check-only: the checks and the capture, no update
+    int simulateCount = 0;           // --simulate N: a tray of N devices; 0: one device
 };
 
 // Parses the command line; returns false (after printing why) on a usage error.
@@ -131,6 +156,14 @@ bool Parse(int argc, char** argv, Options& o) {
             ok = setMode("list-ports");
         } else if (a == "--port") {
             ok = value(o.port);
+            if (ok) o.ports.push_back(o.port);
+            if (ok) o.port = o.ports.front();
+        } else if (a == "--all-ports") {
+            o.allPorts = true;
+        } else if (a == "--json") {
+            o.json = true;
+        } else if (a == "--check-only") {
+            o.checkOnly = true;
         } else if (a == "--restore-settings") {
             ok = setMode("restore-settings") && value(o.settingsPath);
         } else if (a == "--backup-settings") {
@@ -139,6 +172,16 @@ bool Parse(int argc, char** argv, Options& o) {
             ok = setMode("dump-image") && value(o.dumpPath);
         } else if (a == "--simulate") {
             ok = setMode("simulate");
+            // An optional count: --simulate 16 plays a tray of 16 devices.
+            if (ok && i + 1 < argc && argv[i + 1][0] >= '0' && argv[i + 1][0] <= '9') {
+                char* end = nullptr;
+                const long n = strtol(argv[++i], &end, 10);
+                if (*end != '\0' || n < 1 || n > kMaxPorts) {
+                    fprintf(stderr, "tarsa-update: --simulate takes 1 to %d devices\n", kMaxPorts);
+                    ok = false;
+                }
+                o.simulateCount = static_cast<int>(n);
+            }
         } else if (a == "--simulate-baud") {
             std::string baud;
             ok = value(baud);
@@ -196,8 +239,34 @@ bool Parse(int argc, char** argv, Options& o) {
         }
         if (!ok) return false;
     }
+    if (o.allPorts && !o.mode.empty()) {
+        fprintf(stderr, "tarsa-update: --all-ports and --%s cannot be combined\n", o.mode.c_str());
+        return false;
+    }
+    if (o.allPorts && !o.ports.empty()) {
+        fprintf(stderr, "tarsa-update: --all-ports and --port cannot be combined\n");
+        return false;
+    }
+    if (o.allPorts) o.mode = "port";
+    // --check-only --backup-settings FILE: the dry run keeps the capture in FILE.
+    if (o.checkOnly && o.mode == "backup-settings") o.mode = "port";
+    const bool multi = o.ports.size() > 1 || o.allPorts || o.simulateCount > 0;
     const bool settingsMode = o.mode == "restore-settings" || o.mode == "backup-settings";
-    if (!o.port.empty() && !o.mode.empty() && !settingsMode) {
+    if (o.ports.size() > 1 && settingsMode) {
+        fprintf(stderr, "tarsa-update: --%s takes one --port\n", o.mode.c_str());
+        return false;
+    }
+    if ((o.json || o.checkOnly) && !o.mode.empty() && o.mode != "port" && o.mode != "simulate") {
+        fprintf(stderr, "tarsa-update: --%s works with --port, --all-ports and --simulate\n",
+                o.json ? "json" : "check-only");
+        return false;
+    }
+    if (multi && (!o.newSerial.empty() || (o.checkOnly && !o.settingsPath.empty()))) {
+        fprintf(stderr, "tarsa-update: %s takes one --port\n",
+                o.newSerial.empty() ? "--check-only --backup-settings" : "--new-serial");
+        return false;
+    }
+    if (!o.port.empty() && !o.mode.empty() && !settingsMode && o.mode != "port") {
         fprintf(stderr, "tarsa-update: --port and --%s cannot be combined\n", o.mode.c_str());
         return false;
     }
@@ -255,9 +324,13 @@ int ListForWindow(tarsa::TarsaSerial& port, std::vector<tarsa::app::PortEntry>& 
 class Session {
   public:
     explicit Session(const Options& o)
-        : ui_(stdout, stderr, o.yes, isatty(STDIN_FILENO) != 0, isatty(STDOUT_FILENO) != 0),
+        : ui_(o.json ? std::make_unique<tarsa::cli::JsonUi>(stdout, o.port, o.yes)
+                     : std::make_unique<tarsa::cli::TerminalUi>(stdout, stderr, o.yes,
+                                                                isatty(STDIN_FILENO) != 0,
+                                                                isatty(STDOUT_FILENO) != 0)),
           store_(tarsa::UserSettingsPath("TarsaBSL")),
-          window_(ui_, store_, Config(), ListForWindow) {
+          window_(*ui_, store_, Config(), ListForWindow) {
+        if (o.json) Json()->Follow(window_);
         tarsa::app::Environment env;
         if (o.factory) env.arguments.push_back("-factory");
         if (o.rep) env.arguments.push_back("-rep");
@@ -275,7 +348,9 @@ class Session {
         }
         return config;
     }
-    tarsa::cli::TerminalUi& Ui() { return ui_; }
+    tarsa::cli::TerminalUi& Ui() { return *ui_; }
+    // The events of a --json run; null otherwise.
+    tarsa::cli::JsonUi* Json() { return dynamic_cast<tarsa::cli::JsonUi*>(ui_.get()); }
     tarsa::app::MainWindow& Window() { return window_; }
     // A damaged built-in image ends the program before anything else.
     bool Healthy() {
@@ -285,7 +360,7 @@ class Session {
     }
 
   private:
-    tarsa::cli::TerminalUi ui_;
+    std::unique_ptr<tarsa::cli::TerminalUi> ui_;
     tarsa::IniFileStore store_;
     tarsa::app::MainWindow window_;
 };
@@ -405,9 +480,82 @@ int TransferSettings(const Options& o) {
     return rc < 0 ? kExitFailed : kExitOk;
 }
 
+// --check-only: the checks and the capture, then the device is let go.
+int CheckOnly(Session& session, const Options& o, const std::string& port, std::string& summary) {
+    tarsa::app::MainWindow& window = session.Window();
+    if (!session.Healthy()) return kExitFailed;
+    if (!o.firmware.empty() && window.OpenFirmwareFile(o.firmware) < 0) return kExitFailed;
+    if (o.keepData) window.DontEraseDataClick();
+    window.SelectPort(port);
+    InterruptGuard guard(window);
+    session.Ui().onPump = [&] { guard.Check(); };
+    const int rc = tarsa::app::RunCheckOnly(window, o.settingsPath, summary);
+    session.Ui().onPump = nullptr;
+    return rc;
+}
+
+// One port: the update or the dry run, framed by the start and result
+// events of a --json run.
+int RunOne(Session& session, const Options& o, const std::string& port) {
+    tarsa::cli::JsonUi* json = session.Json();
+    if (json) json->EmitStart(o.checkOnly ? "check-only" : "update");
+    const uint32_t start = tarsa::TickMs();
+    int code = 0;
+    int rc = kExitFailed;
+    std::string summary;
+    if (o.checkOnly) {
+        code = CheckOnly(session, o, port, summary);
+        rc = code > 0 ? kExitOk : kExitFailed;
+    } else {
+        rc = RunSession(session, o, port);
+        code = session.Window().LastResult();
+    }
+    if (json) {
+        json->EmitResult(code, (tarsa::TickMs() - start) / 1000, code > 0 ? summary : "");
+    }
+    return rc;
+}
+
 int Update(const Options& o, const std::string& port) {
     Session session(o);
-    return RunSession(session, o, port);
+    return RunOne(session, o, port);
+}
+
+std::string ProgramPath() {
+    char path[4096];
+    const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
+    if (n <= 0) return "tarsa-update";
+    path[n] = '\0';
+    return path;
+}
+
+// Several ports at once: one child process per port (cli/multi_port.h).
+int MultiPort(const Options& o, const std::vector<std::string>& ports) {
+    tarsa::cli::MultiPortJob job;
+    job.ports = ports;
+    job.program = ProgramPath();
+    job.dataDir = o.dataDir.empty() ? tarsa::app::DataFolder(".") : o.dataDir;
+    job.json = o.json;
+    job.tty = isatty(STDOUT_FILENO) != 0;
+    std::vector<std::string>& a = job.childArgs;
+    if (o.yes) a.push_back("--yes");
+    if (o.rep) a.push_back("--rep");
+    if (o.factory) a.push_back("--factory");
+    if (!o.firmware.empty()) a.insert(a.end(), {"--firmware", o.firmware});
+    if (o.keepData) a.push_back("--keep-data");
+    if (o.verbose) a.push_back("--verbose");
+    if (o.checkOnly) a.push_back("--check-only");
+    return tarsa::cli::RunMultiPort(job, stdout, stderr, nullptr);
+}
+
+int MultiPort(const Options& o) {
+    if (!o.allPorts) return MultiPort(o, o.ports);
+    const std::vector<std::string> ports = tarsa::cli::FreePorts();
+    if (ports.empty()) {
+        fprintf(stderr, "tarsa-update: --all-ports found no serial port that is free\n");
+        return kExitFailed;
+    }
+    return MultiPort(o, ports);
 }
 
 // A complete update of a simulated Talox on a pseudo-terminal (in the
@@ -418,29 +566,48 @@ int Simulate(const Options& o) {
     config.wireTime = o.simulateBaud != 0;
     const char* model = "talox";
     const char* shown = "Talox 2.10";
-    if (kSensorVariant) {
-        model = "hd";
-        shown = "Handra 1.30 with a Skyra 61 Sensor Suite 3.55";
-        config.reader.sensor.settings.address = '2';
-        config.reader.sensor.settings.serial = "SK61-0042";
-        config.reader.sensor.settings.calibration1 = "1 0.125 1.250 0.500";
-    } else {
-        config.version = "2.10";
-        config.settings = {{"i", "DEMO01"}, {"site", "Demo lake"}, {"w", "900"}, {"sn", "TX00042"}};
+    const int count = o.simulateCount > 0 ? o.simulateCount : 1;
+    std::vector<std::unique_ptr<tarsa::sim::Simulator>> devices;
+    for (int n = 1; n <= count; ++n) {
+        if (kSensorVariant) {
+            model = "hd";
+            shown = "Handra 1.30 with a Skyra 61 Sensor Suite 3.55";
+            config.reader.sensor.settings.address = '2';
+            char serial[16];
+            snprintf(serial, sizeof serial, "SK61-%04d", 41 + n);
+            config.reader.sensor.settings.serial = serial;
+            config.reader.sensor.settings.calibration1 = "1 0.125 1.250 0.500";
+        } else {
+            // Each device of a tray has a name and serial number of its own.
+            char name[16], serial[16];
+            snprintf(name, sizeof name, "DEMO%02d", n);
+            snprintf(serial, sizeof serial, "TX%05d", 41 + n);
+            config.version = "2.10";
+            config.settings = {{"i", name}, {"site", "Demo lake"}, {"w", "900"}, {"sn", serial}};
+        }
+        devices.push_back(tarsa::sim::Simulator::Start(model, config));
+        if (!devices.back()) {
+            fprintf(stderr,
+                    "tarsa-update: could not start the simulated device (no pseudo-terminal)\n");
+            return kExitFailed;
+        }
+        if (!o.json) {
+            printf("Simulated %s on %s%s\n", shown, devices.back()->PortPath().c_str(),
+                   config.wireTime ? " (9600 baud wire time)" : "");
+        }
     }
-    auto device = tarsa::sim::Simulator::Start(model, config);
-    if (!device) {
-        fprintf(stderr,
-                "tarsa-update: could not start the simulated device (no pseudo-terminal)\n");
-        return kExitFailed;
-    }
-    printf("Simulated %s on %s%s\n", shown, device->PortPath().c_str(),
-           config.wireTime ? " (9600 baud wire time)" : "");
+    fflush(stdout);
     Options run = o;
     run.yes = true;
+    if (o.simulateCount > 0) {
+        std::vector<std::string> ports;
+        for (const auto& d : devices) ports.push_back(d->PortPath());
+        return MultiPort(run, ports);
+    }
+    run.port = devices.front()->PortPath();
     Session session(run);
-    int rc = RunSession(session, run, device->PortPath());
-    printf("Log: %s\n", session.Window().LogFilePath().c_str());
+    int rc = RunOne(session, run, run.port);
+    if (!o.json) printf("Log: %s\n", session.Window().LogFilePath().c_str());
     return rc;
 }
 
@@ -464,6 +631,7 @@ int main(int argc, char** argv) {
     }
     if (o.mode == "list-ports") return ListPorts();
     if (o.mode == "dump-image") return DumpImage(o);
+    if (o.mode == "port" && (o.allPorts || o.ports.size() > 1)) return MultiPort(o);
     if (o.mode == "port") return Update(o, o.port);
     if (o.mode == "restore-settings" || o.mode == "backup-settings") return TransferSettings(o);
     if (o.mode == "check-version" || o.mode == "send-feedback") {
