@@ -15,11 +15,6 @@ MessagePump& Pump() {
     return pump;
 }
 
-InputWaitPump& InputPump() {
-    static InputWaitPump pump;
-    return pump;
-}
-
 void SleepMs(uint32_t ms) {
     struct timespec req {
         static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L
@@ -32,16 +27,6 @@ void SleepMs(uint32_t ms) {
 
 MessagePump SetMessagePump(MessagePump pump) {
     return std::exchange(Pump(), std::move(pump));
-}
-
-InputWaitPump SetInputWaitPump(InputWaitPump pump) {
-    return std::exchange(InputPump(), std::move(pump));
-}
-
-bool PumpUntilInput(int fd, uint32_t maxWaitMs) {
-    if (!InputPump()) return false;
-    InputPump()(fd, maxWaitMs);
-    return true;
 }
 
 int DelayMs(uint32_t ms) {
