@@ -14,7 +14,7 @@
 DEB_PACKAGES := g++ cmake make pkg-config libgtest-dev libgmock-dev libbenchmark-dev \
                 clang-format srecord socat libcurl4-openssl-dev libcpp-httplib-dev \
                 openssl qt6-base-dev fonts-dejavu-core help2man dpkg-dev file librsvg2-bin \
-                desktop-file-utils xvfb xauth openbox
+                desktop-file-utils xvfb xauth openbox libcli11-dev
 # What the Windows cross-build and its tests under wine need besides.
 WINDOWS_PACKAGES := g++-mingw-w64-x86-64-posix wine wine64 googletest zip
 JOBS ?= $(shell nproc)

@@ -42,8 +42,9 @@ bool AllDigits(const std::string& s, size_t from, size_t count) {
     return true;
 }
 
-// Writes `from` to a new owner-only file `to` (which must not exist), for a
-// history on another file system. Returns 1 or -(errno).
+// Writes `from` to a new owner-only file `to` (which must not exist): a copy
+// kept in the history, or a move to a history on another file system.
+// Returns 1 or -(errno).
 int CopyFile(const std::string& from, const std::string& to) {
     const int in = open(from.c_str(), O_RDONLY | O_CLOEXEC);
     if (in < 0) return -errno;
@@ -87,6 +88,19 @@ void SyncFolder(const std::string& folder) {
         fsync(fd);
         close(fd);
     }
+}
+
+// The first history path for `device`, `serial` and `now` that is not taken;
+// empty when every copy number is.
+std::string FreeHistoryPath(const std::string& folder, const std::string& device,
+                            const std::string& serial, time_t now) {
+    for (int copy = 1; copy <= kMaxCopies; ++copy) {
+        std::string candidate =
+            folder + FolderSeparator() + HistoryFileName(device, serial, now, copy);
+        struct stat existing {};
+        if (lstat(candidate.c_str(), &existing) != 0 && errno == ENOENT) return candidate;
+    }
+    return {};
 }
 
 }  // namespace
@@ -160,13 +174,7 @@ int MoveToSettingsHistory(const std::string& path, const std::string& dataFolder
     errno = 0;
     if (!MakeFolders(folder)) return errno ? -errno : -ENOTDIR;
 
-    std::string target;
-    for (int copy = 1; copy <= kMaxCopies && target.empty(); ++copy) {
-        std::string candidate =
-            folder + FolderSeparator() + HistoryFileName(device, serial, now, copy);
-        struct stat existing {};
-        if (lstat(candidate.c_str(), &existing) != 0 && errno == ENOENT) target = candidate;
-    }
+    const std::string target = FreeHistoryPath(folder, device, serial, now);
     if (target.empty()) return -EEXIST;
 
     if (rename(path.c_str(), target.c_str()) != 0) {
@@ -182,6 +190,25 @@ int MoveToSettingsHistory(const std::string& path, const std::string& dataFolder
     chmod(target.c_str(), 0600);
     SyncFolder(folder);
     movedTo = target;
+    PruneSettingsHistory(folder, now);
+    return 1;
+}
+
+int CopyToSettingsHistory(const std::string& path, const std::string& dataFolder,
+                          const std::string& device, const std::string& serial, time_t now,
+                          std::string& copiedTo) {
+    struct stat st {};
+    if (lstat(path.c_str(), &st) != 0) return errno == ENOENT ? 0 : -errno;
+    if (!S_ISREG(st.st_mode)) return 0;
+    const std::string folder = SettingsHistoryFolder(dataFolder);
+    errno = 0;
+    if (!MakeFolders(folder)) return errno ? -errno : -ENOTDIR;
+    const std::string target = FreeHistoryPath(folder, device, serial, now);
+    if (target.empty()) return -EEXIST;
+    const int rc = CopyFile(path, target);
+    if (rc < 0) return rc;
+    SyncFolder(folder);
+    copiedTo = target;
     PruneSettingsHistory(folder, now);
     return 1;
 }

@@ -57,6 +57,12 @@ int MoveToSettingsHistory(const std::string& path, const std::string& dataFolder
                           const std::string& device, const std::string& serial, time_t now,
                           std::string& movedTo);
 
+// As MoveToSettingsHistory, but the file at `path` stays where it is and an
+// owner-only copy goes into the history; `copiedTo` receives its path.
+int CopyToSettingsHistory(const std::string& path, const std::string& dataFolder,
+                          const std::string& device, const std::string& serial, time_t now,
+                          std::string& copiedTo);
+
 // Removes the oldest history files beyond the newest kHistoryKeepFiles,
 // sparing every one younger than kHistoryKeepSeconds at `now`. Returns the
 // number removed.

@@ -1,8 +1,15 @@
 #include "app/sensor_workflow.h"
 
-#include <cstdio>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+#include "app/paths.h"
 #include "app/update_workflow.h"
+#include "instrument/settings_file.h"
 #include "link/terrel_protocol.h"
 #include "loader/bsl_host.h"
 #include "sdi12/sensor_operations.h"
@@ -173,7 +180,8 @@ int SensorUpdate::SaveSettingsAndStartLoader(int probe) {
     Status("Saving settings for this digital sensor...");
     SDIWriteCharacter(tp_.sdi, kToSdi12);
     DelayMs(kSteeringPauseMs);
-    int r = TPSaveInfo(tp_, w_.SettingsFilePath().c_str());
+    int r = SaveSettingsKeepingTheEarlierFile();
+    if (r == kUpdateSettingsNotKept) return r;
     // A "$" that came from a waiting loader leaves no sensor on the bus. If
     // that loader greets behind the bridge, this is an interrupted update:
     // nothing to capture, and the restore reads the earlier run's file.
@@ -235,6 +243,63 @@ int SensorUpdate::SaveSettingsAndStartLoader(int probe) {
         return kUpdateNoLoader;
     }
     return kUpdateOk;
+}
+
+// A settings file left by an earlier run cannot be moved away before the
+// save, as the instrument update does: the probe's "$" may have come from a
+// loader left waiting by an interrupted update, and finishing that update
+// restores this very file. So it is copied into the history first; the copy
+// is kept, and the user told where it is, only when the save has replaced
+// the file. When the save did not (no sensor answered, or it failed), the
+// file is still in place, unchanged, and the copy is dropped.
+int SensorUpdate::SaveSettingsKeepingTheEarlierFile() {
+    const std::string path = w_.SettingsFilePath();
+    const std::string& W = w_.WindowCaption();
+    const std::string& N = w_.DisplayName();
+    struct stat before {};
+    const bool existed = lstat(path.c_str(), &before) == 0;
+    std::string serial;
+    if (existed) ReadInfoFileValue(path.c_str(), "sn", serial);
+    std::string copy;
+    const int copied =
+        existed ? CopyToSettingsHistory(path, w_.DataFolderPath(), N, serial, time(nullptr), copy)
+                : 0;
+    if (copied < 0) {
+        if (w_.Log()) {
+            w_.Log()->Write(kLogOutcome, kHostTag, "Settings history: could not copy %s (error %d)",
+                            path.c_str(), -copied);
+        }
+        w_.ErrorOK("The " + W + " could not copy the settings file left by an earlier run\n" +
+                       path + "\ninto " + SettingsHistoryFolder(w_.DataFolderPath()) + " (" +
+                       std::string(strerror(-copied)) + ").\n\nNothing was changed on your " + N +
+                       "; the file stays where it is.",
+                   "Settings Error", MessageKind::Error);
+        return kUpdateSettingsNotKept;
+    }
+
+    const int r = TPSaveInfo(tp_, path.c_str());
+    if (copied == 0) return r;
+
+    // The save writes a new file and renames it over the old one, so a file
+    // that was replaced is another file now.
+    struct stat after {};
+    const bool replaced = lstat(path.c_str(), &after) != 0 || after.st_dev != before.st_dev ||
+                          after.st_ino != before.st_ino;
+    if (!replaced) {
+        unlink(copy.c_str());
+        return r;
+    }
+    if (w_.Log()) {
+        w_.Log()->Write(kLogOutcome, kHostTag, "Settings history: copied %s to %s", path.c_str(),
+                        copy.c_str());
+    }
+    w_.ErrorOK("The " + W + " found a settings file left by an earlier run:\n" + path +
+                   "\n\nYour " + N +
+                   " answered with its firmware and its settings have been saved again. The "
+                   "earlier file has been kept as\n" +
+                   copy,
+               "Earlier Settings File", MessageKind::Information);
+    return r;
 }
 
 bool SensorUpdate::GreetWaitingLoader() {

@@ -124,6 +124,11 @@ class SensorUpdate {
     // started, kInterruptedUpdate when a loader was found waiting in place of
     // the application (nothing saved), or the run's result.
     int SaveSettingsAndStartLoader(int probe);
+    // The settings save of step 6, keeping a settings file left by an
+    // earlier run in the history when the save replaces it. Returns
+    // TPSaveInfo's result, or kUpdateSettingsNotKept after its message when
+    // that file could not be copied (nothing is saved then).
+    int SaveSettingsKeepingTheEarlierFile();
     // After a probe answered "$" and the settings save found no sensor on the
     // bus: whether a loader waiting for a host greets behind the bridge (then
     // it takes commands); if not, the reader is put back on the bus.

@@ -6,6 +6,7 @@
 
 #include "instrument/settings_file.h"
 #include "link/terrel_protocol.h"
+#include "serial/serial_errors.h"
 #include "serial/timing.h"
 
 namespace tarsa::app {
@@ -15,6 +16,23 @@ constexpr int kReconnectAttempts = 3;
 constexpr uint32_t kReconnectPauseMs = 1500;
 constexpr int kBatteryFloorPercent = 10;
 constexpr const char* kCalibratedAdc = "50.98";
+
+// The clock command's answer for a logger without a clock.
+constexpr int kNoClock = -1;
+
+// Whether a failure after the restart means that the device no longer
+// answers (power lost, cable pulled, port gone). Such a failure of the
+// restore or of the clock ends the run there, with that one message: the
+// clock and the data erase that would follow could only fail again and show
+// a second message for the same failure. Skipping the erase also keeps the
+// measurements on a device whose settings are not back yet; the settings
+// file stays for the next run, which erases the data once it has restored
+// the settings. A restore that failed while the device still answers (some
+// settings refused, no settings file) is reported and the run goes on.
+bool DeviceStoppedAnswering(int code) {
+    return code == kDCNoListener || code == kDCNoAnswer || code == kDCLastTrySilent ||
+           code == kTSErrMissing || code == kTSErrSystem || code == kTSErrIo;
+}
 
 // Catalogue types whose builds carry extra steps.
 constexpr int kTypeSoluxR40 = 8;
@@ -504,10 +522,23 @@ int InstrumentUpdate::RunUpdate() {
                           w_.ReplaceSerial() && !newSerial.empty() ? newSerial.c_str() : nullptr);
         const std::string text = RestoreFailureText(w_, d);
         if (!text.empty()) w_.ErrorOK(text, "Settings Error", MessageKind::Error);
+        if (DeviceStoppedAnswering(d)) return d;
     }
 
-    // 22. The clock.
-    if (id.setClock) TPSetTime(tp_);
+    // 22. The clock: a failure is reported and the run goes on, unless the
+    // device stopped answering.
+    if (id.setClock) {
+        const int t = TPSetTime(tp_);
+        const bool lost = DeviceStoppedAnswering(t);
+        if (t < 0 && t != kTPNotApplicable && t != kNoClock) {
+            w_.ErrorOK("The " + W + " failed to set the clock in your " + N + ".\n\n" +
+                           (lost ? "Please try again."
+                                 : "Please check the clock after this updater is finished.") +
+                           "\n\n[Error " + std::to_string(t) + "]",
+                       "Clock Error", MessageKind::Error);
+        }
+        if (lost) return t;
+    }
     Step(2);
 
     // 23. The old measurement data.

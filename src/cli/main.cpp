@@ -1,15 +1,13 @@
 // tarsa-update: the firmware updater on a command line, for scripts and
 // factory use. It runs the same window logic as the graphical program behind
-// a terminal user interface; see PrintUsage for the commands. Exit status: 0
+// a terminal user interface; cli/options.cpp holds the commands. Exit status: 0
 // success, 1 the job failed or was cancelled (the message has been printed),
 // 2 usage error.
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <ctime>
 #include <memory>
+#include <optional>
 #include <string>
-#include <string_view>
 #include <vector>
 
 #include "app/check_only.h"
@@ -19,6 +17,7 @@
 #include "cli/cli_platform.h"
 #include "cli/json_events.h"
 #include "cli/multi_port.h"
+#include "cli/options.h"
 #include "cli/terminal_ui.h"
 #include "cli/web_commands.h"
 #include "serial/port_enum.h"
@@ -31,269 +30,12 @@ namespace {
 constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
-constexpr int kMaxPorts = 64;  // ports of one multi-port run
 
 // The digital-sensor variant (TARSA_DIGITAL_SENSOR) updates an SDI-12 sensor
 // through a reader; its --simulate plays a Handra with a Skyra 61 on its bus.
 constexpr bool kSensorVariant = TARSA_DIGITAL_SENSOR_BUILD != 0;
 
-void PrintUsage(FILE* out) {
-    fprintf(
-        out,
-        "Usage:\n"
-        "  tarsa-update --list-ports\n"
-        "  tarsa-update --port PORT [--yes] [--data-dir DIR] [--rep|--factory]\n"
-        "               [--firmware FILE] [--keep-data] [--new-serial SN] [--verbose]\n"
-        "  tarsa-update --port PORT --port PORT ... | --all-ports [--yes] [--json]\n"
-        "               [--check-only] [--data-dir DIR] [update options as above]\n"
-        "  tarsa-update --check-only --port PORT [--backup-settings FILE] [--json]\n"
-        "  tarsa-update --restore-settings FILE --port PORT [--data-dir DIR] [--verbose]\n"
-        "               [--factory [--new-serial SN]]\n"
-        "  tarsa-update --backup-settings FILE --port PORT [--data-dir DIR] [--verbose]\n"
-        "  tarsa-update --dump-image FILE [--rep --firmware FILE]\n"
-        "  tarsa-update --simulate [N] [--simulate-baud 9600] [--data-dir DIR] [--json]\n"
-        "               [--check-only] [--verbose]\n"
-        "  tarsa-update --check-version [--yes]\n"
-        "  tarsa-update --send-feedback --name NAME [--email ADDRESS] [--company TEXT]\n"
-        "               [--phone TEXT] [--email-to ADDRESS] [--kind KIND]\n"
-        "               [--message TEXT] [--attach FILE] [--yes]\n"
-        "  tarsa-update --help | --version\n"
-        "\n"
-        "  --list-ports      list the serial ports: name, TAB, description\n"
-        "  --port PORT       update the instrument on PORT (/dev/ttyUSB0, ttyUSB0, /dev/pts/3);\n"
-        "                    given several times, the ports are updated at once, each with\n"
-        "                    its log and settings file in DIR/<port name>/\n"
-        "  --all-ports       update on every port --list-ports shows that is not busy\n"
-        "  --json            print JSON Lines events instead of text (docs/json-events.md)\n"
-        "  --check-only      connect, check and save the settings, change nothing: say\n"
-        "                    what an update would do; exit 0 when it would be allowed\n"
-        "  --yes             answer OK (or Yes) to every question\n"
-        "  --data-dir DIR    folder of the log, the settings file and the settings history\n"
-        "                    (default $XDG_DATA_HOME/Corvane/TarsaBSL)\n"
-        "  --rep             repair mode: --firmware may replace the built-in image\n"
-        "  --factory         factory mode (includes --rep): wrong-device override,\n"
-        "                    --new-serial, no newer-firmware question\n"
-        "  --firmware FILE   TI-TXT firmware file to install (needs --rep or --factory)\n"
-        "  --keep-data       do not erase the stored measurement data\n"
-        "  --new-serial SN   give the instrument a new serial number (needs --factory)\n"
-        "  --verbose         log byte-level serial traces too\n"
-        "  --restore-settings FILE\n"
-        "                    write the settings in FILE (a settings file, for example one\n"
-        "                    from DIR/history) to the device on PORT; the firmware stays\n"
-        "  --backup-settings FILE\n"
-        "                    save the settings of the device on PORT into FILE; the\n"
-        "                    firmware stays\n"
-        "  --dump-image FILE write the firmware image that would be installed to FILE\n"
-        "  --simulate [N]    run against a simulated %s on a pseudo-terminal;\n"
-        "                    with N, against a tray of N simulated devices at once\n"
-        "  --simulate-baud 9600\n"
-        "                    with --simulate: take the time the bytes need on a 9600 baud wire\n"
-        "  --check-version   ask the version service whether newer firmware exists\n"
-        "  --send-feedback   send feedback with the diagnostic log attached:\n"
-        "    --name NAME       your name (required)\n"
-        "    --email ADDRESS   your e-mail address\n"
-        "    --company TEXT    your company\n"
-        "    --phone TEXT      your telephone number\n"
-        "    --email-to ADDRESS  who receives the feedback\n"
-        "    --kind KIND       general, feature, bug or other\n"
-        "    --message TEXT    the feedback itself\n"
-        "    --attach FILE     a file to send along\n",
-        kSensorVariant ? "Handra with a digital sensor" : "Talox");
-}
-
-struct Options {
-    // list-ports, port, restore-settings, backup-settings, dump-image,
-    // simulate, check-version, send-feedback
-    std::string mode;
-    std::string port;
-    std::string dataDir;
-    std::string firmware;
-    std::string dumpPath;
-    std::string settingsPath;  // --restore-settings, --backup-settings
-    std::string newSerial;
-    bool yes = false;
-    bool rep = false;
-    bool factory = false;
-    bool keepData = false;
-    bool verbose = false;
-    int simulateBaud = 0;  // --simulate-baud: emulate the wire at this line speed
-    tarsa::cli::FeedbackRequest feedback;
-
-    // Factory use: several ports at once, machine-readable events, the dry run.
-    std::vector<std::string> ports;  // every --port in order; `port` is the first
-    bool allPorts = false;           // --all-ports: every listed port that is not busy
-    bool json = false;               // --json: JSON Lines events instead of the text
-    bool checkOnly = false;          // --check-only: the checks and the capture, no update
-    int simulateCount = 0;           // --simulate N: a tray of N devices; 0: one device
-};
-
-// Parses the command line; returns false (after printing why) on a usage error.
-bool Parse(int argc, char** argv, Options& o) {
-    auto setMode = [&](const char* mode) {
-        if (!o.mode.empty()) {
-            fprintf(stderr, "tarsa-update: --%s and --%s cannot be combined\n", o.mode.c_str(),
-                    mode);
-            return false;
-        }
-        o.mode = mode;
-        return true;
-    };
-    for (int i = 1; i < argc; ++i) {
-        std::string_view a = argv[i];
-        auto value = [&](std::string& into) {
-            if (i + 1 >= argc || argv[i + 1][0] == '\0') {
-                fprintf(stderr, "tarsa-update: %s needs a value\n", argv[i]);
-                return false;
-            }
-            into = argv[++i];
-            return true;
-        };
-        bool ok = true;
-        if (a == "--list-ports") {
-            ok = setMode("list-ports");
-        } else if (a == "--port") {
-            ok = value(o.port);
-            if (ok) o.ports.push_back(o.port);
-            if (ok) o.port = o.ports.front();
-        } else if (a == "--all-ports") {
-            o.allPorts = true;
-        } else if (a == "--json") {
-            o.json = true;
-        } else if (a == "--check-only") {
-            o.checkOnly = true;
-        } else if (a == "--restore-settings") {
-            ok = setMode("restore-settings") && value(o.settingsPath);
-        } else if (a == "--backup-settings") {
-            ok = setMode("backup-settings") && value(o.settingsPath);
-        } else if (a == "--dump-image") {
-            ok = setMode("dump-image") && value(o.dumpPath);
-        } else if (a == "--simulate") {
-            ok = setMode("simulate");
-            // An optional count: --simulate 16 plays a tray of 16 devices.
-            if (ok && i + 1 < argc && argv[i + 1][0] >= '0' && argv[i + 1][0] <= '9') {
-                char* end = nullptr;
-                const long n = strtol(argv[++i], &end, 10);
-                if (*end != '\0' || n < 1 || n > kMaxPorts) {
-                    fprintf(stderr, "tarsa-update: --simulate takes 1 to %d devices\n", kMaxPorts);
-                    ok = false;
-                }
-                o.simulateCount = static_cast<int>(n);
-            }
-        } else if (a == "--simulate-baud") {
-            std::string baud;
-            ok = value(baud);
-            if (ok && baud != "9600") {
-                fprintf(stderr,
-                        "tarsa-update: --simulate-baud takes 9600, the line speed of "
-                        "the update\n");
-                ok = false;
-            }
-            o.simulateBaud = 9600;
-        } else if (a == "--check-version") {
-            ok = setMode("check-version");
-        } else if (a == "--send-feedback") {
-            ok = setMode("send-feedback");
-        } else if (a == "--name") {
-            ok = value(o.feedback.name);
-        } else if (a == "--email") {
-            ok = value(o.feedback.email);
-        } else if (a == "--company") {
-            ok = value(o.feedback.company);
-        } else if (a == "--phone") {
-            ok = value(o.feedback.phone);
-        } else if (a == "--email-to") {
-            ok = value(o.feedback.emailTo);
-        } else if (a == "--message") {
-            ok = value(o.feedback.message);
-        } else if (a == "--attach") {
-            ok = value(o.feedback.attach);
-        } else if (a == "--kind") {
-            std::string kind;
-            ok = value(kind);
-            if (ok && (o.feedback.kind = tarsa::cli::FeedbackKindIndex(kind)) < 0) {
-                fprintf(stderr, "tarsa-update: --kind is general, feature, bug or other\n");
-                ok = false;
-            }
-        } else if (a == "--data-dir") {
-            ok = value(o.dataDir);
-        } else if (a == "--firmware") {
-            ok = value(o.firmware);
-        } else if (a == "--new-serial") {
-            ok = value(o.newSerial);
-        } else if (a == "--yes") {
-            o.yes = true;
-        } else if (a == "--rep") {
-            o.rep = true;
-        } else if (a == "--factory") {
-            o.factory = true;
-        } else if (a == "--keep-data") {
-            o.keepData = true;
-        } else if (a == "--verbose") {
-            o.verbose = true;
-        } else {
-            fprintf(stderr, "tarsa-update: unknown option '%s'\n", argv[i]);
-            ok = false;
-        }
-        if (!ok) return false;
-    }
-    if (o.allPorts && !o.mode.empty()) {
-        fprintf(stderr, "tarsa-update: --all-ports and --%s cannot be combined\n", o.mode.c_str());
-        return false;
-    }
-    if (o.allPorts && !o.ports.empty()) {
-        fprintf(stderr, "tarsa-update: --all-ports and --port cannot be combined\n");
-        return false;
-    }
-    if (o.allPorts) o.mode = "port";
-    // --check-only --backup-settings FILE: the dry run keeps the capture in FILE.
-    if (o.checkOnly && o.mode == "backup-settings") o.mode = "port";
-    const bool multi = o.ports.size() > 1 || o.allPorts || o.simulateCount > 0;
-    const bool settingsMode = o.mode == "restore-settings" || o.mode == "backup-settings";
-    if (o.ports.size() > 1 && settingsMode) {
-        fprintf(stderr, "tarsa-update: --%s takes one --port\n", o.mode.c_str());
-        return false;
-    }
-    if ((o.json || o.checkOnly) && !o.mode.empty() && o.mode != "port" && o.mode != "simulate") {
-        fprintf(stderr, "tarsa-update: --%s works with --port, --all-ports and --simulate\n",
-                o.json ? "json" : "check-only");
-        return false;
-    }
-    if (multi && (!o.newSerial.empty() || (o.checkOnly && !o.settingsPath.empty()))) {
-        fprintf(stderr, "tarsa-update: %s takes one --port\n",
-                o.newSerial.empty() ? "--check-only --backup-settings" : "--new-serial");
-        return false;
-    }
-    if (!o.port.empty() && !o.mode.empty() && !settingsMode && o.mode != "port") {
-        fprintf(stderr, "tarsa-update: --port and --%s cannot be combined\n", o.mode.c_str());
-        return false;
-    }
-    if (o.mode.empty() && !o.port.empty()) o.mode = "port";
-    if (o.mode.empty()) {
-        fprintf(stderr, "tarsa-update: say what to do (--port, --list-ports, ...)\n");
-        return false;
-    }
-    if (settingsMode && o.port.empty()) {
-        fprintf(stderr, "tarsa-update: --%s needs --port\n", o.mode.c_str());
-        return false;
-    }
-    if (!o.firmware.empty() && !o.rep && !o.factory) {
-        fprintf(stderr, "tarsa-update: --firmware needs --rep or --factory\n");
-        return false;
-    }
-    if (o.mode == "send-feedback" && o.feedback.name.empty()) {
-        fprintf(stderr, "tarsa-update: --send-feedback needs --name\n");
-        return false;
-    }
-    if (!o.newSerial.empty() && !o.factory) {
-        fprintf(stderr, "tarsa-update: --new-serial needs --factory\n");
-        return false;
-    }
-    if (o.newSerial.size() > 15) {
-        fprintf(stderr, "tarsa-update: --new-serial takes at most 15 characters\n");
-        return false;
-    }
-    return true;
-}
+using tarsa::cli::Options;
 
 int ListPorts() {
     tarsa::TarsaSerial port;
@@ -569,21 +311,8 @@ int Simulate(const Options& o) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    for (int i = 1; i < argc; ++i) {
-        if (strcmp(argv[i], "--help") == 0 || strcmp(argv[i], "-h") == 0) {
-            PrintUsage(stdout);
-            return kExitOk;
-        }
-        if (strcmp(argv[i], "--version") == 0) {
-            printf("tarsa-update %s\n", TARSA_VERSION);
-            return kExitOk;
-        }
-    }
     Options o;
-    if (!Parse(argc, argv, o)) {
-        PrintUsage(stderr);
-        return kExitUsage;
-    }
+    if (std::optional<int> status = tarsa::cli::ParseOptions(argc, argv, o)) return *status;
     if (o.mode == "list-ports") return ListPorts();
     if (o.mode == "dump-image") return DumpImage(o);
     if (o.mode == "port" && (o.allPorts || o.ports.size() > 1)) return MultiPort(o);

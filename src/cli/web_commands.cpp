@@ -50,7 +50,10 @@ class TerminalWebUi : public FeedbackWindowUi {
     void SetFocus(WebControl) override {}
     void SetSendEnabled(bool) override {}
     void SetBusyCursor(bool) override {}
-    void ShowProgress(uint64_t maximum) override { maximum_ = maximum ? maximum : 1; }
+    void ShowProgress(uint64_t maximum) override {
+        maximum_ = maximum ? maximum : 1;
+        progressShown_ = true;
+    }
     void SetProgress(uint64_t position) override {
         if (StdoutIsTerminal()) {
             fprintf(stdout, "\rSending... %3d%%", static_cast<int>(position * 100 / maximum_));
@@ -58,7 +61,8 @@ class TerminalWebUi : public FeedbackWindowUi {
         }
     }
     void HideProgress() override {
-        if (StdoutIsTerminal()) fprintf(stdout, "\n");
+        if (progressShown_ && StdoutIsTerminal()) fprintf(stdout, "\n");  // ends "Sending..."
+        progressShown_ = false;
     }
     std::string ChooseFile(const std::string&, const std::string&, const std::string&) override {
         return {};
@@ -68,7 +72,23 @@ class TerminalWebUi : public FeedbackWindowUi {
     bool assumeYes_;
     bool visible_ = false;
     uint64_t maximum_ = 1;
+    bool progressShown_ = false;
 };
+
+// The window's edits, as the user would have typed them; false (after the
+// form said why) when the user's file cannot be sent.
+bool FillForm(TfrmWeb& form, const FeedbackRequest& request) {
+    form.edName = request.name;
+    if (!request.company.empty()) form.edCompany = request.company;
+    if (!request.email.empty()) form.edEmail = request.email;
+    if (!request.phone.empty()) form.edTelephone = request.phone;
+    if (!request.emailTo.empty()) form.edEmailTo = request.emailTo;
+    form.reDescription = request.message;
+    form.feedbackType = request.kind;
+    cbFeedbackTypeChange(form);
+    form.respondVia = request.respondVia;
+    return request.attach.empty() || SetSendFile(form, request.attach);
+}
 
 }  // namespace
 
@@ -101,20 +121,16 @@ int SendFeedbackCommand(TarsaLog* log, const FeedbackRequest& request, const std
     info.defaultEmailTo = SupportEmail();
     info.attachment1 = logPath;
     info.browseFolder = ".";
+    // A command line cannot correct a field once the form is up, so the
+    // fields are judged first, before the service is contacted: a refused
+    // field is told in the form's own words even when the service is out
+    // of reach, and nothing is sent.
+    SetFormInfo(form, info);
+    FormShow(form);
+    if (!FillForm(form, request) || !ValidateFeedback(form)) return 1;
+
     if (!LaunchFeedback(form, info, log, caption)) return 1;
-
-    // The window's edits, as the user would have typed them.
-    form.edName = request.name;
-    if (!request.company.empty()) form.edCompany = request.company;
-    if (!request.email.empty()) form.edEmail = request.email;
-    if (!request.phone.empty()) form.edTelephone = request.phone;
-    if (!request.emailTo.empty()) form.edEmailTo = request.emailTo;
-    form.reDescription = request.message;
-    form.feedbackType = request.kind;
-    cbFeedbackTypeChange(form);
-    form.respondVia = request.respondVia;
-    if (!request.attach.empty() && !SetSendFile(form, request.attach)) return 1;
-
+    if (!FillForm(form, request)) return 1;  // shown, the form starts from the stored details
     int rc = btnSendClick(form);
     if (rc == kFeedbackSent) {
         printf("Feedback sent.\n");

@@ -152,8 +152,9 @@ void UpdaterWindow::BuildControls() {
                 if (std::string_view(c.objectName) == "btnStart") {
                     start_ = button;
                     start_->setDefault(true);
-                    connect(button, &QPushButton::clicked, this,
-                            [this] { logic_.btnStartClick(); });
+                    connect(button, &QPushButton::clicked, this, [this] {
+                        if (!logic_.Busy()) logic_.btnStartClick();
+                    });
                 } else {
                     close_ = button;
                     connect(button, &QPushButton::clicked, this, [this] { close(); });
@@ -249,6 +250,16 @@ QAction* UpdaterWindow::Action(const QString& objectName) const {
 
 void UpdaterWindow::Run(app::Command command) {
     using app::Command;
+    // The update runs inside the event loop's turns (the port's waits handle
+    // window events), so a command can arrive in the middle of it. Those that
+    // would start a second session on the port, or replace the firmware image
+    // being sent, are refused until it ends.
+    if (logic_.Busy() &&
+        (command == Command::UpdateFirmware || command == Command::OpenFirmwareFile ||
+         command == Command::DumpFirmwareImage)) {
+        QApplication::beep();
+        return;
+    }
     switch (command) {
         case Command::OpenFirmwareFile:
             logic_.OpenFirmwareFile1Click();

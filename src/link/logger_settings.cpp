@@ -491,8 +491,9 @@ int EraseData(Terrel_Protocol& link) {
         Log(link, kLogDetail, "InitializeDevice erased device data (%d ms)", Elapsed(start));
         return kDCOk;
     }
-    if ((rc > 0 && strstr(answer, "DataFlash FAIL")) || rc == kDCRejected ||
-        rc == kDCLastTrySilent || rc == kDCNoAnswer) {
+    // Only an answer tells of a broken data memory. Silence is a device that
+    // stopped answering (power lost, cable pulled) and keeps its own code.
+    if ((rc > 0 && strstr(answer, "DataFlash FAIL")) || rc == kDCRejected) {
         Log(link, kLogOutcome, "EraseData failed due to a broken DataFlash (%d ms)",
             Elapsed(start));
         return kDCDataFlash;

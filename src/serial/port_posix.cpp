@@ -1,7 +1,8 @@
 // TarsaSerial on POSIX terminals (termios).
 //
 // The descriptor is non-blocking; every wait is a poll() in the kernel: a read
-// polls up to 100 ms for its first byte and then takes what is queued, a write
+// polls up to 100 ms for its first byte (through the input-wait pump of
+// timing.h when a window installed one) and then takes what is queued, a write
 // polls for room until 10 ms per byte plus 100 ms have passed. Exclusive use
 // is TIOCEXCL (other openers are refused by the kernel) plus an flock() that
 // also holds against privileged openers. Modem-control ioctls that a pseudo-
@@ -33,7 +34,7 @@ namespace tarsa {
 namespace {
 
 constexpr const char* kClosedTag = "TarsaSerial";
-constexpr int kFirstByteTimeoutMs = 100;
+constexpr uint32_t kFirstByteTimeoutMs = 100;
 
 template <typename Call>
 auto RetryEintr(Call call) {
@@ -95,15 +96,34 @@ void SetModemLines(int fd, bool raise) {
     RetryEintr([&] { return ioctl(fd, raise ? TIOCMBIS : TIOCMBIC, &lines); });
 }
 
+// Waits up to `timeoutMs` for `pfd` to have input. Without an input-wait
+// pump this is one poll(). With one (a window), the wait goes through the
+// pump, which handles window events until input comes or the time is up, and
+// the descriptor is looked at again after each turn. Returns poll()'s result.
+int WaitForInput(struct pollfd& pfd, uint32_t timeoutMs) {
+    const uint32_t start = TickMs();
+    int ready = RetryEintr([&] { return poll(&pfd, 1, 0); });
+    while (ready == 0) {
+        const uint32_t elapsed = TickMs() - start;
+        if (elapsed >= timeoutMs) break;
+        const uint32_t remaining = timeoutMs - elapsed;
+        if (!PumpUntilInput(pfd.fd, remaining)) {
+            return RetryEintr([&] { return poll(&pfd, 1, static_cast<int>(remaining)); });
+        }
+        ready = RetryEintr([&] { return poll(&pfd, 1, 0); });
+    }
+    return ready;
+}
+
 // Waits up to `timeoutMs` for input, then reads what is queued into `dest`.
 // Returns the bytes read (0 on time-out) or -1 with errno set. A hang-up
 // (the device vanished) is reported as EIO.
-ssize_t ReadWithTimeout(int fd, char* dest, size_t capacity, int timeoutMs) {
+ssize_t ReadWithTimeout(int fd, char* dest, size_t capacity, uint32_t timeoutMs) {
     if (capacity == 0) return 0;
     struct pollfd pfd {
         fd, POLLIN, 0
     };
-    int ready = RetryEintr([&] { return poll(&pfd, 1, timeoutMs); });
+    int ready = WaitForInput(pfd, timeoutMs);
     if (ready < 0) return -1;
     if (ready == 0) return 0;
     ssize_t n = RetryEintr([&] { return read(fd, dest, capacity); });

@@ -272,6 +272,10 @@ bool SetSendFile(TfrmWeb& form, const std::string& path) {
     return true;
 }
 
+bool ValidateFeedback(TfrmWeb& form) {
+    return Validate(form);
+}
+
 int btnSendClick(TfrmWeb& form) {
     form.lastError.clear();
     if (!Validate(form)) return kFeedbackRefused;

@@ -151,6 +151,11 @@ void btnSendFileClick(TfrmWeb& form);
 // when the file was taken.
 bool SetSendFile(TfrmWeb& form, const std::string& path);
 
+// Send's checks of the fields, in the order the user is told of them: shows
+// the first refusal (a warning; the focus moves to the field) and returns
+// false; true when every field passes.
+bool ValidateFeedback(TfrmWeb& form);
+
 // Send: validates, stores the contact details, submits and reports.
 //   kFeedbackSent      sent and confirmed; thanked, window closed
 //   kFeedbackFileError the user's file could not be attached (shown)

@@ -9,6 +9,7 @@
 #include "app/sensor_workflow.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -152,6 +153,14 @@ class SensorUpdateTest : public ::testing::Test {
         sim::SensorSettings now;
         EXPECT_TRUE(device_->WithSensor([&](sim::Sdi12Sensor& s) { now = s.Settings(); }));
         return now;
+    }
+    std::vector<fs::path> History() const {
+        std::vector<fs::path> files;
+        if (fs::is_directory(dir_ / "history")) {
+            for (const auto& entry : fs::directory_iterator(dir_ / "history"))
+                files.push_back(entry.path());
+        }
+        return files;
     }
     const test::Shown* Shown_(const std::string& caption) const {
         for (const test::Shown& m : ui_.messages)
@@ -326,6 +335,7 @@ TEST_P(InterruptedSensorUpdateTest, IsFinishedWithTheEarlierRunsSettings) {
     ExpectFlashHoldsTheImage();
     ExpectCustomSettingsRestored(true);
     EXPECT_FALSE(fs::exists(w.SettingsFilePath()));
+    EXPECT_EQ(History().size(), 1u) << "the file the save left in place is not kept twice";
 }
 
 INSTANTIATE_TEST_SUITE_P(HandraAndCommDeviceInRepMode, InterruptedSensorUpdateTest,
@@ -351,6 +361,54 @@ TEST_F(SensorUpdateTest, LoaderWaitingWithoutASettingsFileReportsTheRestore) {
                   " failed to restore the calibration and address\nfor your Skyra 61 Sensor "
                   "Suite.\n\nPlease calibrate this sensor and check the address.\n\n[Error -102]");
     EXPECT_FALSE(fs::exists(w.SettingsFilePath()));
+}
+
+// A settings file left by an earlier run stays in place for the save (it may
+// be an interrupted update's), and a copy of it is kept in the history once
+// the save has replaced it.
+TEST_F(SensorUpdateTest, EarlierSettingsFileIsKeptOnceTheSaveReplacesIt) {
+    sim::DeviceConfig config;
+    config.reader.sensor.settings = CustomSettings();
+    config.reader.sensor.hasLoader = false;  // each run stops after its save
+    StartDevice("hd", config);
+    MainWindow& w = Show();
+    ASSERT_EQ(Start(), kSensorNoLoader) << FirstMessage();
+    const std::string original = ReadFile(w.SettingsFilePath());
+    ASSERT_NE(original.find("SK61-0042"), std::string::npos);
+    EXPECT_TRUE(History().empty());
+
+    config.reader.sensor.settings.serial = "SK61-0077";
+    StartDevice("hd", config);
+    ui_.messages.clear();
+    ASSERT_EQ(Start(), kSensorNoLoader) << FirstMessage();
+    const auto history = History();
+    ASSERT_EQ(history.size(), 1u);
+    EXPECT_EQ(ReadFile(history[0]), original);
+    EXPECT_EQ(history[0].filename().string().rfind("Skyra-61-Sensor-Suite_SK61-0042_", 0), 0u);
+    struct stat st {};
+    ASSERT_EQ(stat(history[0].c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    EXPECT_NE(ReadFile(w.SettingsFilePath()).find("SK61-0077"), std::string::npos);
+    ASSERT_NE(Shown_("Earlier Settings File"), nullptr) << FirstMessage();
+    EXPECT_NE(Shown_("Earlier Settings File")->text.find("kept as\n" + history[0].string()),
+              std::string::npos);
+    EXPECT_NE(ReadFile(w.LogFilePath())
+                  .find("Settings history: copied " + w.SettingsFilePath() + " to " +
+                        history[0].string()),
+              std::string::npos);
+
+    // No copy can be kept: nothing is saved and the file stays as it is.
+    const std::string second = ReadFile(w.SettingsFilePath());
+    fs::remove_all(dir_ / "history");
+    std::ofstream(dir_ / "history") << "a file where the folder belongs";
+    ui_.messages.clear();
+    const size_t sentBefore = device_->Received().size();
+    EXPECT_EQ(Start(), kUpdateSettingsNotKept);
+    ASSERT_EQ(ui_.messages.size(), 1u) << FirstMessage();
+    EXPECT_EQ(ui_.messages[0].caption, "Settings Error");
+    EXPECT_EQ(ReadFile(w.SettingsFilePath()), second);
+    const std::string third = device_->Received().substr(sentBefore);
+    EXPECT_EQ(third.find("?I!"), std::string::npos) << "no settings save";
 }
 
 TEST_F(SensorUpdateTest, ReaderVersionRevisionAndBatteryAreChecked) {

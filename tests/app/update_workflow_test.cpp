@@ -199,6 +199,57 @@ TEST_F(UpdateTest, PowerLossMidUploadIsRecoveredWithTheSavedSettings) {
     EXPECT_FALSE(fs::exists(w.SettingsFilePath()));
 }
 
+// The port vanishing after the restart: one message that names the step the
+// device was lost in, and nothing after it (no clock, no data erase).
+struct LostAfterRestart {
+    const char* name;
+    const char* prefix;  // the command the port vanishes at
+    const char* caption;
+    const char* text;
+};
+void PrintTo(const LostAfterRestart& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class LostAfterRestartTest : public UpdateTest,
+                             public ::testing::WithParamInterface<LostAfterRestart> {};
+
+TEST_P(LostAfterRestartTest, IsReportedOnceByItsOwnStep) {
+    sim::DeviceConfig config;
+    config.version = "2.10";
+    config.settings = kCustomSettings;
+    StartDevice("talox", config);
+    MainWindow& w = Show();
+    sim::Cut cut;
+    cut.kind = sim::Cut::Kind::Vanish;
+    cut.prefix = GetParam().prefix;
+    device_->SetCut(cut);
+
+    EXPECT_EQ(Start(), -21);
+    ASSERT_TRUE(device_->CutDone());
+    ASSERT_EQ(ui_.messages.size(), 1u) << ui_.messages.back().caption;
+    EXPECT_EQ(ui_.messages[0].caption, GetParam().caption);
+    EXPECT_EQ(ui_.messages[0].text, GetParam().text);
+    const std::string sent = device_->Received();
+    const size_t lost = sent.rfind(GetParam().prefix);
+    EXPECT_EQ(sent.find("yes\r", lost + 1), std::string::npos) << "nothing erased after it";
+    EXPECT_TRUE(fs::exists(w.SettingsFilePath())) << "kept for the next run";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Steps, LostAfterRestartTest,
+    ::testing::Values(
+        LostAfterRestart{"restore", "set -site", "Settings Error",
+                         "The Talox Firmware Updater failed to restore the settings for your "
+                         "Talox.\n\nPlease try again.\n\n[Error -21]"},
+        LostAfterRestart{"clock", "set -t ", "Clock Error",
+                         "The Talox Firmware Updater failed to set the clock in your "
+                         "Talox.\n\nPlease try again.\n\n[Error -21]"},
+        LostAfterRestart{"erase", "yes", "Data Erase Error",
+                         "The Talox Firmware Updater was unable to erase the data in your "
+                         "Talox.\nPlease try again.\n[Error: -21]"}),
+    [](const auto& param) { return std::string(param.param.name); });
+
 // A run whose restore failed leaves the only copy of the settings in the
 // settings file; the next run finds the application answering and must keep
 // that file before its capture replaces it.

@@ -58,36 +58,82 @@ class TarsaUpdateTest : public ::testing::Test {
     std::vector<std::string> env_;
 };
 
+// Each usage error exits 2, says first what is wrong, naming the option, and
+// then shows the usage.
 TEST_F(TarsaUpdateTest, UsageErrorsExitTwo) {
-    const std::vector<std::vector<std::string>> bad = {
-        {},
-        {"--bogus"},
-        {"--port"},
-        {"--port", "ttyUSB0", "--firmware", "x.txt"},
-        {"--port", "ttyUSB0", "--new-serial", "123"},
-        {"--port", "ttyUSB0", "--factory", "--new-serial", "1234567890123456"},
-        {"--list-ports", "--simulate"},
-        {"--send-feedback", "--email", "a@b.example"},
-        {"--send-feedback", "--name", "A", "--kind", "rant"},
-        {"--restore-settings", "s.txt"},
-        {"--backup-settings", "s.txt", "--list-ports"},
-        {"--port", "ttyUSB0", "--check-version"},
+    const struct {
+        std::vector<std::string> args;
+        const char* reason;
+    } bad[] = {
+        {{}, "say what to do (--port, --list-ports, ...)"},
+        {{"--bogus"}, "unknown option '--bogus'"},
+        {{"--simulate", "stray"}, "unknown option 'stray'"},
+        {{"--port"}, "--port needs a value"},
+        {{"--port", ""}, "--port needs a value"},
+        {{"--data-dir", "--simulate"}, "--data-dir needs a value"},
+        {{"--port", "ttyUSB0", "--firmware", "x.txt"}, "--firmware needs --rep or --factory"},
+        {{"--port", "ttyUSB0", "--new-serial", "123"}, "--new-serial needs --factory"},
+        {{"--port", "ttyUSB0", "--factory", "--new-serial", "1234567890123456"},
+         "--new-serial takes at most 15 characters"},
+        {{"--list-ports", "--simulate"}, "--list-ports and --simulate cannot be combined"},
+        {{"--send-feedback", "--email", "a@b.example"}, "--send-feedback needs --name"},
+        {{"--send-feedback", "--name"}, "--name"},
+        {{"--send-feedback", "--name", "A", "--kind", "rant"},
+         "--kind is general, feature, bug or other"},
+        {{"--restore-settings", "s.txt"}, "--restore-settings needs --port"},
+        {{"--backup-settings", "s.txt", "--list-ports"},
+         "--backup-settings and --list-ports cannot be combined"},
+        {{"--port", "ttyUSB0", "--check-version"}, "--port and --check-version cannot be combined"},
+        {{"--simulate", "--simulate-baud", "300"},
+         "--simulate-baud takes 9600, the line speed of the update"},
+        {{"--yes=maybe", "--simulate"}, "--yes"},
+        {{"--port", "a", "b"}, "unknown option 'b'"},
+        {{"--port", "a", "--port"}, "--port needs a value"},
+        {{"--all-ports", "--port", "a"}, "--all-ports and --port cannot be combined"},
+        {{"--simulate", "65"}, "--simulate takes 1 to 64 devices"},
+        {{"--json", "--list-ports"}, "--json works with --port, --all-ports and --simulate"},
     };
-    for (const auto& args : bad) {
+    for (const auto& [args, reason] : bad) {
         ProgramRun run = RunProgram(args, env_);
-        EXPECT_EQ(run.status, 2) << (args.empty() ? "(no arguments)" : args[0]) << "\n" << run.out;
+        const std::string line = args.empty() ? "(no arguments)" : args[0];
+        EXPECT_EQ(run.status, 2) << line << "\n" << run.out;
+        EXPECT_EQ(run.out.rfind(std::string("tarsa-update: "), 0), 0u) << run.out;
+        EXPECT_NE(run.out.substr(0, run.out.find('\n')).find(reason), std::string::npos)
+            << line << "\n"
+            << run.out;
         EXPECT_NE(run.out.find("Usage:"), std::string::npos);
     }
-    ProgramRun firmware = RunProgram({"--port", "ttyUSB0", "--firmware", "x.txt"}, env_);
-    EXPECT_NE(firmware.out.find("--firmware needs --rep or --factory"), std::string::npos);
+}
+
+// The text after an option's name and value word on its own line of the
+// help; empty when the help has no such line.
+std::string HelpFor(const std::string& help, const std::string& option) {
+    std::istringstream lines(help);
+    for (std::string line; std::getline(lines, line);) {
+        size_t at = line.find_first_not_of(' ');
+        if (at == std::string::npos || line[at] != '-') continue;
+        if (line.compare(at, 3, "-h,") == 0) at += 3;
+        if (line.compare(at, option.size(), option) != 0) continue;
+        const size_t end = at + option.size();
+        if (end < line.size() && line[end] != ' ') continue;  // --email, not --email-to
+        const size_t gap = line.find("  ", end);
+        if (gap == std::string::npos) return {};
+        const size_t text = line.find_first_not_of(' ', gap);
+        return text == std::string::npos ? std::string() : line.substr(text);
+    }
+    return {};
 }
 
 TEST_F(TarsaUpdateTest, HelpAndVersionExitZero) {
     ProgramRun help = RunProgram({"--help"});
     EXPECT_EQ(help.status, 0);
-    // Every option the program takes is listed.
+    EXPECT_EQ(help.out.rfind("Usage:\n", 0), 0u) << help.out;
+    // Every option the program takes is listed, each with what it does.
     for (const char* option : {"--list-ports",
                                "--port",
+                               "--all-ports",
+                               "--json",
+                               "--check-only",
                                "--yes",
                                "--data-dir",
                                "--rep",
@@ -113,17 +159,19 @@ TEST_F(TarsaUpdateTest, HelpAndVersionExitZero) {
                                "--attach",
                                "--help",
                                "--version"}) {
-        bool listed = false;
-        for (size_t at = help.out.find(option); at != std::string::npos && !listed;
-             at = help.out.find(option, at + 1)) {
-            const char after = help.out[at + strlen(option)];
-            listed = after == ' ' || after == '\n' || after == ']';
-        }
-        EXPECT_TRUE(listed) << option;
+        EXPECT_GT(HelpFor(help.out, option).size(), 8u) << option << "\n" << help.out;
     }
-    ProgramRun version = RunProgram({"--version"});
-    EXPECT_EQ(version.status, 0);
-    EXPECT_EQ(version.out.rfind("tarsa-update ", 0), 0u);
+    // --help and --version win wherever they stand.
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {"--bogus", "--help"}, {"--send-feedback", "--name", "-h"}}) {
+        EXPECT_EQ(RunProgram(args).out, help.out) << args[0];
+    }
+    for (const std::vector<std::string>& args :
+         std::vector<std::vector<std::string>>{{"--version"}, {"--port", "--version"}}) {
+        ProgramRun version = RunProgram(args);
+        EXPECT_EQ(version.status, 0);
+        EXPECT_EQ(version.out, std::string("tarsa-update ") + TARSA_TEST_VERSION + "\n");
+    }
 }
 
 TEST_F(TarsaUpdateTest, ListPortsPrintsNameTabDescription) {
@@ -314,6 +362,43 @@ TEST_F(TarsaUpdateTest, FeedbackIsPostedWithTheLogAttached) {
     EXPECT_EQ(name, "Ada Tester");
     EXPECT_EQ(message, "The update went fine.");
     EXPECT_EQ(attachmentName, std::string(kVariant.caption) + ".errors.txt");
+}
+
+// The feedback form's own checks judge the fields given on the command line,
+// before the service is contacted (here it cannot be reached): each refusal
+// is the form's warning and exits 1, as a failed send does.
+TEST_F(TarsaUpdateTest, FeedbackFieldsAreJudgedByTheFormBeforeTheService) {
+    const struct {
+        std::vector<std::string> fields;
+        const char* told;
+    } forms[] = {
+        {{"--name", ""}, "Missing Information\nPlease enter your name in the name field\n"},
+        {{"--name", "Ada"},
+         "Missing Information\nPlease enter your phone number or email address so Corvane "
+         "can respond to your feedback.\n"},
+        {{"--name", "Ada", "--phone", "555", "--email-to", "rep.example"},
+         "Bad Email Address\nThe email address you entered for your Corvane\n"
+         "Representative isn't complete."},
+        {{"--name", "Ada", "--email", "ada @x.example"},
+         "Please remove any space characters in the email address."},
+        {{"--name", "Ada", "--email", "ada@x.example", "--attach", (dir_ / "none.txt").string()},
+         "Error Reading File\nError sending the file \"none.txt\". "},
+        // Sound fields reach the service.
+        {{"--name", "Ada", "--email", "ada@x.example"}, "Internet Access Error"},
+    };
+    auto env = env_;
+    env.push_back("TARSA_FEEDBACK_SERVICE=http://127.0.0.1:1");
+    for (const auto& [fields, told] : forms) {
+        std::vector<std::string> args = {"--send-feedback"};
+        args.insert(args.end(), fields.begin(), fields.end());
+        ProgramRun run = RunProgram(args, env);
+        EXPECT_EQ(run.status, 1) << told << "\n" << run.out;
+        EXPECT_NE(run.out.find(told), std::string::npos) << run.out;
+        EXPECT_EQ(run.out.find("Usage:"), std::string::npos) << run.out;
+        if (std::string(told) != "Internet Access Error") {
+            EXPECT_EQ(run.out.find("Internet Access Error"), std::string::npos) << run.out;
+        }
+    }
 }
 
 }  // namespace

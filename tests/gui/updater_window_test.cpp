@@ -208,14 +208,20 @@ class UpdaterWindowTest : public QObject {
         w->Logic().SelectPort(device->PortPath(), "Simulated Talox");
         QCOMPARE(Find<QComboBox>(*w, "cbCommPort")->itemText(0), QString("Simulated Talox"));
         Ticker ticker;
-        // A close request from the title-bar box while the update runs.
-        QTimer::singleShot(3000, w.get(), [&] { w->close(); });
+        // While the update runs: a close request from the title-bar box, and
+        // "&Open Firmware File..." (enabled in -rep), which must not replace
+        // the image being sent.
+        QTimer::singleShot(3000, w.get(), [&] {
+            w->close();
+            w->Action("OpenFirmwareFile1")->trigger();
+        });
         Find<QPushButton>(*w, "btnStart")->click();
         QVERIFY(!Find<QPushButton>(*w, "btnClose")->isEnabled());
         QTRY_VERIFY_WITH_TIMEOUT(!w->Logic().Busy() && w->Logic().LastResult() != 0, 120000);
 
         QVERIFY2(w->Logic().LastResult() > 0, w->statuses.back().c_str());
         QCOMPARE(dialogs.Count("Don't Quit Now!"), 1);
+        QVERIFY(!dialogs.Saw(app::kOpenFirmwareTitle));
         QVERIFY(w->isVisible());
         const std::vector<std::string> order{"Connecting to Talox...",
                                              "Checking battery power...",

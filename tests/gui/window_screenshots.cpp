@@ -26,6 +26,7 @@
 #include "gui/feedback_window.h"
 #include "gui/message_pump.h"
 #include "gui/updater_window.h"
+#include "serial/timing.h"
 #include "sim/simulator.h"
 #include "web/settings_store.h"
 #include "web/web_test_support.h"
@@ -41,7 +42,9 @@ class MemoryStore : public tarsa::SettingsStore {
 // Lets the window manager and the X server catch up, then saves what the
 // screen shows of `window` (its frame included).
 bool Save(QWidget& window, const QString& path) {
-    for (int i = 0; i < 4; ++i) tarsa::gui::WaitForWindowEvents(100);
+    // Each pump turn ends at the next event (the dialog answerer ticks every
+    // 10 ms); DelayMs turns it until the time is up.
+    tarsa::DelayMs(500);
     const QRect frame = window.frameGeometry();
     QPixmap shot =
         window.screen()->grabWindow(0, frame.x(), frame.y(), frame.width(), frame.height());
@@ -125,9 +128,12 @@ int main(int argc, char** argv) {
             Find<QLineEdit>(*feedback, "edEmail")->setText("dana@example.org");
             Find<QPlainTextEdit>(*feedback, "reDescription")
                 ->setPlainText("The update of our Talox went through in one go.");
+            // Side by side: a window manager may stack the new window under
+            // the main one, and the picture is taken from the screen.
+            window.move(20, 20);
+            feedback->move(window.frameGeometry().right() + 30, 20);
             feedback->raise();
             feedback->activateWindow();
-            for (int i = 0; i < 6; ++i) tarsa::gui::WaitForWindowEvents(100);
             failures += !Save(*feedback, out + "/window-feedback.png");
             feedback->close();
         }

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <dlfcn.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -18,6 +19,7 @@
 #include <vector>
 
 #include "log/tarsa_log.h"
+#include "serial/timing.h"
 #include "support/pty_pair.h"
 
 // Every tcdrain of the code under test passes through here on its way to
@@ -243,6 +245,42 @@ TEST_F(SerialPortTest, VanishedDeviceGivesAnErrorNotAHang) {
     char buf[64];
     EXPECT_EQ(TSRead(port_, buf, sizeof buf, n), kTSErrClosed);
     EXPECT_EQ(TSWait(port_, 5000, '>'), kTSErrClosed);
+}
+
+// A window installs an input-wait pump: a read that finds nothing queued
+// waits in it (handing over the port's descriptor and the time left) until
+// the device's bytes come; a read with bytes queued never calls it.
+TEST_F(SerialPortTest, AReadThatMustWaitWaitsInTheInputPump) {
+    Open();
+    std::vector<uint32_t> asked;
+    std::vector<int> fds;
+    bool answered = false;
+    InputWaitPump previous = SetInputWaitPump([&](int fd, uint32_t maxWaitMs) {
+        asked.push_back(maxWaitMs);
+        fds.push_back(fd);
+        if (asked.size() == 2 && !answered) {  // an "event" was handled, then the answer comes
+            pty_.Send("\rOK\r>");
+            answered = true;
+        }
+        struct pollfd pfd {
+            fd, POLLIN, 0
+        };
+        poll(&pfd, 1, asked.size() == 1 ? 10 : static_cast<int>(maxWaitMs));
+    });
+    EXPECT_EQ(Read(), "\rOK\r>");
+    ASSERT_EQ(asked.size(), 2u) << "called again after a turn that brought no byte";
+    EXPECT_EQ(fds, (std::vector<int>{port_.handle, port_.handle}));
+    EXPECT_LE(asked[0], 100u);
+    EXPECT_LT(asked[1], asked[0]) << "the second wait gets only the time that is left";
+
+    asked.clear();
+    pty_.Send("queued");
+    usleep(20000);
+    EXPECT_EQ(Read(), "queued");
+    EXPECT_TRUE(asked.empty());
+    EXPECT_EQ(Read(), "") << "a silent line still ends after the first-byte time-out";
+    EXPECT_FALSE(asked.empty());
+    SetInputWaitPump(std::move(previous));
 }
 
 TEST_F(SerialPortTest, ReopeningAnOpenPortClosesItFirst) {
