@@ -7,23 +7,30 @@
 #   make package       build the release programs and their man pages, then the .deb
 #   make gui           build and start the window (tarsa-updater)
 #   make screenshots   save pictures of the window against the simulator into docs/
+#   make test-windows  cross-build for Windows (mingw-w64) and run its tests under wine
+#   make windows-zip   the Windows command line as build/tarsa-update-<version>-win64.zip
 
 # Debian packages the build and the tests need.
 DEB_PACKAGES := g++ cmake make pkg-config libgtest-dev libgmock-dev libbenchmark-dev \
                 clang-format srecord socat libcurl4-openssl-dev libcpp-httplib-dev \
                 openssl qt6-base-dev fonts-dejavu-core help2man dpkg-dev file librsvg2-bin \
                 desktop-file-utils xvfb xauth openbox libcli11-dev
+# What the Windows cross-build and its tests under wine need besides.
+WINDOWS_PACKAGES := g++-mingw-w64-x86-64-posix wine wine64 googletest zip
 JOBS ?= $(shell nproc)
+VERSION := $(word 3,$(shell grep -m1 -o 'tarsa VERSION [0-9.]*' CMakeLists.txt))
+# The wine prefix of the Windows tests, made afresh by every test run.
+WINE_PREFIX := $(CURDIR)/build/windows/wineprefix
 SOURCES = $(shell git ls-files '*.cpp' '*.h' 2>/dev/null)
 
 .PHONY: all deps build test test-dev test-asan test-sensor test-fault demo gui screenshots bench \
-        package format format-check clean
+        package format format-check clean deps-windows test-windows windows-zip
 
 all: build
 
 # Installs missing packages when we are root; otherwise prints the exact command.
-deps:
-	@missing=""; for p in $(DEB_PACKAGES); do \
+define install_missing
+	@missing=""; for p in $(1); do \
 	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q "install ok installed" || missing="$$missing $$p"; \
 	done; \
 	if [ -n "$$missing" ]; then \
@@ -36,6 +43,13 @@ deps:
 	    exit 1; \
 	  fi; \
 	fi
+endef
+
+deps:
+	$(call install_missing,$(DEB_PACKAGES))
+
+deps-windows:
+	$(call install_missing,$(WINDOWS_PACKAGES))
 
 build/%/CMakeCache.txt: | deps
 	cmake --preset $*
@@ -66,6 +80,33 @@ test-fault: build
 	cat $(FAULT_ROWS)/*.row 2>/dev/null; exit $$status
 
 test: test-dev test-asan test-sensor test-fault
+
+# The Windows build: its unit tests under wine (the build's emulator), then,
+# from the Linux build, the Windows programs under wine against the
+# simulator on pseudo-terminals mapped as wine COM ports (label "wine").
+test-windows: deps deps-windows build/dev/CMakeCache.txt
+	rm -rf $(WINE_PREFIX)
+	mkdir -p build/windows
+	WINEPREFIX=$(WINE_PREFIX) WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" wineboot -i
+	cmake --preset windows
+	WINEPREFIX=$(WINE_PREFIX) cmake --build --preset windows -j $(JOBS)
+	WINEPREFIX=$(WINE_PREFIX) ctest --preset windows
+	cmake --build --preset dev -j $(JOBS) --target wine_update_tests wine_cli_tests
+	WINEPREFIX=$(WINE_PREFIX) ctest --preset wine
+
+# The .exe (stripped; it needs no DLLs beside it), the README and the LICENSE
+# as Windows text files.
+WINDOWS_ZIP_DIR := build/windows/zip/tarsa-update-$(VERSION)-win64
+windows-zip: deps deps-windows
+	cmake --preset windows
+	cmake --build --preset windows -j $(JOBS) --target tarsa-update
+	rm -rf build/windows/zip build/tarsa-update-$(VERSION)-win64.zip
+	mkdir -p $(WINDOWS_ZIP_DIR)
+	x86_64-w64-mingw32-strip -o $(WINDOWS_ZIP_DIR)/tarsa-update.exe build/windows/src/cli/tarsa-update.exe
+	sed 's/$$/\r/' README.md > $(WINDOWS_ZIP_DIR)/README.txt
+	sed 's/$$/\r/' LICENSE > $(WINDOWS_ZIP_DIR)/LICENSE.txt
+	cd build/windows/zip && zip -q -r -X ../../tarsa-update-$(VERSION)-win64.zip tarsa-update-$(VERSION)-win64
+	@ls -l build/tarsa-update-$(VERSION)-win64.zip
 
 # The window against a simulated Talox when there is a display, the
 # command-line session otherwise.

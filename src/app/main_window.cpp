@@ -152,7 +152,7 @@ void MainWindow::FormShow(const Environment& environment) {
     if (!environment.dataFolder.empty() && !MakeFolders(dataFolder_)) {
         dataFolder_ = environment.programFolder;
     }
-    logPath_ = dataFolder_ + "/" + caption_ + ".errors.txt";
+    logPath_ = dataFolder_ + FolderSeparator() + caption_ + ".errors.txt";
     log_ = std::make_unique<TarsaLog>(logPath_.c_str(), verbose_ ? kLogDetail : kLogOutcome, false);
     protocol_ = std::make_unique<Tarsa_protocol>(log_.get());
     host_ = std::make_unique<TarsaBSLHost>(log_.get());
@@ -226,7 +226,7 @@ void MainWindow::FormShow(const Environment& environment) {
 }
 
 void MainWindow::RebuildSettingsFilePath() {
-    settingsPath_ = dataFolder_ + "/" + displayName_ + ".settings.txt";
+    settingsPath_ = dataFolder_ + FolderSeparator() + displayName_ + ".settings.txt";
 }
 
 void MainWindow::FillPortList() {

@@ -22,11 +22,6 @@ constexpr size_t kTimeLength = 16;  // 20261208T161834Z
 // More copies of one device within one second than this is not a history.
 constexpr int kMaxCopies = 1000;
 
-std::string HomeFolder() {
-    const char* home = getenv("HOME");
-    return home && home[0] ? home : ".";
-}
-
 std::string FileNamePart(const std::string& text, const char* empty) {
     std::string out;
     for (char c : text) {
@@ -100,7 +95,8 @@ void SyncFolder(const std::string& folder) {
 std::string FreeHistoryPath(const std::string& folder, const std::string& device,
                             const std::string& serial, time_t now) {
     for (int copy = 1; copy <= kMaxCopies; ++copy) {
-        std::string candidate = folder + "/" + HistoryFileName(device, serial, now, copy);
+        std::string candidate =
+            folder + FolderSeparator() + HistoryFileName(device, serial, now, copy);
         struct stat existing {};
         if (lstat(candidate.c_str(), &existing) != 0 && errno == ENOENT) return candidate;
     }
@@ -108,13 +104,6 @@ std::string FreeHistoryPath(const std::string& folder, const std::string& device
 }
 
 }  // namespace
-
-std::string DataFolder(const std::string& fallback) {
-    const char* xdg = getenv("XDG_DATA_HOME");
-    std::string base = xdg && xdg[0] == '/' ? xdg : HomeFolder() + "/.local/share";
-    std::string folder = base + "/Corvane/TarsaBSL";
-    return MakeFolders(folder) ? folder : fallback;
-}
 
 bool MakeFolders(const std::string& path) {
     if (path.empty()) return false;
@@ -128,7 +117,7 @@ bool MakeFolders(const std::string& path) {
 }
 
 std::string SettingsHistoryFolder(const std::string& dataFolder) {
-    return dataFolder + "/history";
+    return dataFolder + FolderSeparator() + "history";
 }
 
 std::string HistoryFileName(const std::string& device, const std::string& serial, time_t when,
@@ -239,7 +228,7 @@ int PruneSettingsHistory(const std::string& historyFolder, time_t now) {
     int removed = 0;
     for (size_t i = kHistoryKeepFiles; i < files.size(); ++i) {
         if (now - files[i].first < kHistoryKeepSeconds) continue;
-        const std::string file = historyFolder + "/" + files[i].second;
+        const std::string file = historyFolder + FolderSeparator() + files[i].second;
         struct stat st {};
         if (lstat(file.c_str(), &st) == 0 && S_ISREG(st.st_mode) && unlink(file.c_str()) == 0) {
             ++removed;

@@ -20,9 +20,14 @@
 
 namespace tarsa::app {
 
-// $XDG_DATA_HOME (or ~/.local/share) + "/Corvane/TarsaBSL", created with its
+// $XDG_DATA_HOME (or ~/.local/share) + "/Corvane/TarsaBSL" (on Windows the
+// application-data folder + "\Corvane\TarsaBSL"), created with its
 // parents; `fallback` when it cannot be created.
 std::string DataFolder(const std::string& fallback);
+
+// What joins a folder and a file name in the paths the program shows: "/",
+// on Windows a backslash.
+const char* FolderSeparator();
 
 // Creates `path` and its missing parents (mode 0700). True when it exists.
 bool MakeFolders(const std::string& path);

@@ -3,10 +3,6 @@
 // a terminal user interface; cli/options.cpp holds the commands. Exit status: 0
 // success, 1 the job failed or was cancelled (the message has been printed),
 // 2 usage error.
-#include <signal.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdio>
 #include <ctime>
 #include <memory>
@@ -18,6 +14,7 @@
 #include "app/main_window.h"
 #include "app/paths.h"
 #include "app/settings_transfer.h"
+#include "cli/cli_platform.h"
 #include "cli/json_events.h"
 #include "cli/multi_port.h"
 #include "cli/options.h"
@@ -26,7 +23,7 @@
 #include "serial/port_enum.h"
 #include "serial/serial_port.h"
 #include "serial/timing.h"
-#include "sim/simulator.h"
+#include "web/system_info.h"
 
 namespace {
 
@@ -68,10 +65,10 @@ class Session {
     explicit Session(const Options& o)
         : ui_(o.json ? std::make_unique<tarsa::cli::JsonUi>(stdout, o.port, o.yes)
                      : std::make_unique<tarsa::cli::TerminalUi>(stdout, stderr, o.yes,
-                                                                isatty(STDIN_FILENO) != 0,
-                                                                isatty(STDOUT_FILENO) != 0)),
-          store_(tarsa::UserSettingsPath("TarsaBSL")),
-          window_(*ui_, store_, Config(), ListForWindow) {
+                                                                tarsa::cli::StdinIsTerminal(),
+                                                                tarsa::cli::StdoutIsTerminal())),
+          store_(tarsa::OpenUserSettings("TarsaBSL")),
+          window_(*ui_, *store_, Config(), ListForWindow) {
         if (o.json) Json()->Follow(window_);
         tarsa::app::Environment env;
         if (o.factory) env.arguments.push_back("-factory");
@@ -103,7 +100,7 @@ class Session {
 
   private:
     std::unique_ptr<tarsa::cli::TerminalUi> ui_;
-    tarsa::IniFileStore store_;
+    std::unique_ptr<tarsa::SettingsStore> store_;
     tarsa::app::MainWindow window_;
 };
 
@@ -120,53 +117,38 @@ int DumpImage(const Options& o) {
 // Ctrl-C during an update asks the window to close, which refuses while it
 // is busy ("Don't Quit Now!"); a second Ctrl-C within 3 s ends the program,
 // leaving the settings file for the recovery run.
-volatile sig_atomic_t gInterrupts = 0;
-
-void OnInterrupt(int) {
-    gInterrupts = gInterrupts + 1;
-}
-
 class InterruptGuard {
   public:
     explicit InterruptGuard(tarsa::app::MainWindow& window) : window_(window) {
-        struct sigaction sa {};
-        sa.sa_handler = OnInterrupt;
-        sigemptyset(&sa.sa_mask);
-        sa.sa_flags = 0;  // no SA_RESTART: a sleep ends when the signal comes
-        sigaction(SIGINT, &sa, &previous_);
+        tarsa::cli::CatchInterrupts(true);
         // Waits of the protocol layers sleep here and notice Ctrl-C at once.
         previousPump_ = tarsa::SetMessagePump([this](uint32_t maxWaitMs) {
-            struct timespec ts {
-                static_cast<time_t>(maxWaitMs / 1000),
-                    static_cast<long>(maxWaitMs % 1000) * 1000000L
-            };
-            nanosleep(&ts, nullptr);
+            tarsa::cli::WaitForInterrupt(maxWaitMs);
             Check();
         });
     }
     ~InterruptGuard() {
         tarsa::SetMessagePump(std::move(previousPump_));
-        sigaction(SIGINT, &previous_, nullptr);
+        tarsa::cli::CatchInterrupts(false);
     }
     void Check() {
-        if (gInterrupts == handled_) return;
-        handled_ = gInterrupts;
+        if (tarsa::cli::InterruptCount() == handled_) return;
+        handled_ = tarsa::cli::InterruptCount();
         uint32_t now = tarsa::TickMs();
         if (handled_ > 1 && now - lastMs_ <= 3000) {
             fprintf(stderr,
                     "\ntarsa-update: stopped by the user; the settings file is kept for "
                     "the next run\n");
-            _exit(kExitFailed);
+            std::_Exit(kExitFailed);
         }
         lastMs_ = now;
-        if (window_.RequestClose()) _exit(kExitFailed);  // idle: nothing to protect
+        if (window_.RequestClose()) std::_Exit(kExitFailed);  // idle: nothing to protect
     }
 
   private:
     tarsa::app::MainWindow& window_;
-    struct sigaction previous_ {};
     tarsa::MessagePump previousPump_;
-    sig_atomic_t handled_ = 0;
+    int handled_ = 0;
     uint32_t lastMs_ = 0;
 };
 
@@ -192,12 +174,7 @@ int RunSession(Session& session, const Options& o, const std::string& port) {
     // A port this user may not open: say so and name the fix.
     char path[tarsa::kPortNameSize + 8];
     tarsa::TSDevicePath(port.c_str(), path, sizeof path);
-    if (access(path, F_OK) == 0 && access(path, R_OK | W_OK) != 0 && errno == EACCES) {
-        fprintf(stderr,
-                "tarsa-update: permission denied on %s. Add your user to the 'dialout' group\n"
-                "  (sudo usermod -aG dialout $USER), then log out and in again.\n",
-                path);
-    }
+    tarsa::cli::ExplainPortAccess(path);
     return kExitFailed;
 }
 
@@ -264,11 +241,8 @@ int Update(const Options& o, const std::string& port) {
 }
 
 std::string ProgramPath() {
-    char path[4096];
-    const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
-    if (n <= 0) return "tarsa-update";
-    path[n] = '\0';
-    return path;
+    const std::string path = tarsa::ProgramFilePath();
+    return path.empty() ? "tarsa-update" : path;
 }
 
 // Several ports at once: one child process per port (cli/multi_port.h).
@@ -278,7 +252,7 @@ int MultiPort(const Options& o, const std::vector<std::string>& ports) {
     job.program = ProgramPath();
     job.dataDir = o.dataDir.empty() ? tarsa::app::DataFolder(".") : o.dataDir;
     job.json = o.json;
-    job.tty = isatty(STDOUT_FILENO) != 0;
+    job.tty = tarsa::cli::StdoutIsTerminal();
     std::vector<std::string>& a = job.childArgs;
     if (o.yes) a.push_back("--yes");
     if (o.rep) a.push_back("--rep");
@@ -304,38 +278,19 @@ int MultiPort(const Options& o) {
 // digital-sensor variant: a Handra with a Skyra 61 on its bus): its settings
 // differ from the factory's, so the restore is visible in the log.
 int Simulate(const Options& o) {
-    tarsa::sim::DeviceConfig config;
-    config.wireTime = o.simulateBaud != 0;
-    const char* model = "talox";
-    const char* shown = "Talox 2.10";
+    const bool wireTime = o.simulateBaud != 0;
     const int count = o.simulateCount > 0 ? o.simulateCount : 1;
-    std::vector<std::unique_ptr<tarsa::sim::Simulator>> devices;
+    std::vector<std::unique_ptr<tarsa::cli::SimulatedDevice>> devices;
     for (int n = 1; n <= count; ++n) {
-        if (kSensorVariant) {
-            model = "hd";
-            shown = "Handra 1.30 with a Skyra 61 Sensor Suite 3.55";
-            config.reader.sensor.settings.address = '2';
-            char serial[16];
-            snprintf(serial, sizeof serial, "SK61-%04d", 41 + n);
-            config.reader.sensor.settings.serial = serial;
-            config.reader.sensor.settings.calibration1 = "1 0.125 1.250 0.500";
-        } else {
-            // Each device of a tray has a name and serial number of its own.
-            char name[16], serial[16];
-            snprintf(name, sizeof name, "DEMO%02d", n);
-            snprintf(serial, sizeof serial, "TX%05d", 41 + n);
-            config.version = "2.10";
-            config.settings = {{"i", name}, {"site", "Demo lake"}, {"w", "900"}, {"sn", serial}};
-        }
-        devices.push_back(tarsa::sim::Simulator::Start(model, config));
+        std::string shown, error;
+        devices.push_back(tarsa::cli::StartDemoDevice(kSensorVariant, wireTime, n, shown, error));
         if (!devices.back()) {
-            fprintf(stderr,
-                    "tarsa-update: could not start the simulated device (no pseudo-terminal)\n");
+            fprintf(stderr, "tarsa-update: %s\n", error.c_str());
             return kExitFailed;
         }
         if (!o.json) {
-            printf("Simulated %s on %s%s\n", shown, devices.back()->PortPath().c_str(),
-                   config.wireTime ? " (9600 baud wire time)" : "");
+            printf("Simulated %s on %s%s\n", shown.c_str(), devices.back()->PortPath().c_str(),
+                   wireTime ? " (9600 baud wire time)" : "");
         }
     }
     fflush(stdout);

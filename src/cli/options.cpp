@@ -66,6 +66,8 @@ class CommandLine {
         app_.formatter(std::make_shared<HelpFormatter>());
         app_.footer(kExitStatus);
         app_.allow_extras();  // told as "unknown option '...'" after parsing
+        // "/path" is a value on every platform, not a Windows-style option.
+        app_.allow_windows_style_options(false);
         // A value given twice: the last one counts.
         app_.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
         app_.set_help_flag();  // added again below, at the end of its group

@@ -1,14 +1,16 @@
 #include "cli/terminal_ui.h"
 
-#include <ctime>
+#include <chrono>
+
+#include "cli/cli_platform.h"
 
 namespace tarsa::cli {
 namespace {
 
 uint64_t NowMs() {
-    struct timespec ts {};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    return static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
+    return static_cast<uint64_t>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                     std::chrono::steady_clock::now().time_since_epoch())
+                                     .count());
 }
 
 void SleepMs(uint64_t ms) {
@@ -131,10 +133,7 @@ void TerminalUi::WarningBox(const std::string& text, const std::string& caption)
 }
 
 void TerminalUi::BeepInformation() {
-    if (tty_) {
-        fputc('\a', out_);
-        fflush(out_);
-    }
+    if (tty_) InformationBeep(out_);
 }
 
 void TerminalUi::StartTimer(app::Timer timer, uint32_t ms) {

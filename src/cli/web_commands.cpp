@@ -1,10 +1,10 @@
 #include "cli/web_commands.h"
 
-#include <unistd.h>
-
 #include <cstdio>
 
+#include "cli/cli_platform.h"
 #include "web/feedback_form.h"
+#include "web/settings_store.h"
 #include "web/system_info.h"
 #include "web/version_check.h"
 #include "web/web_config.h"
@@ -30,7 +30,7 @@ class TerminalWebUi : public FeedbackWindowUi {
             fprintf(stdout, "Yes (--yes)\n\n");
             return true;
         }
-        if (!isatty(STDIN_FILENO)) {
+        if (!StdinIsTerminal()) {
             fprintf(stdout, "No (no terminal to ask; --yes answers Yes)\n\n");
             return false;
         }
@@ -55,13 +55,13 @@ class TerminalWebUi : public FeedbackWindowUi {
         progressShown_ = true;
     }
     void SetProgress(uint64_t position) override {
-        if (isatty(STDOUT_FILENO)) {
+        if (StdoutIsTerminal()) {
             fprintf(stdout, "\rSending... %3d%%", static_cast<int>(position * 100 / maximum_));
             fflush(stdout);
         }
     }
     void HideProgress() override {
-        if (progressShown_ && isatty(STDOUT_FILENO)) fprintf(stdout, "\n");  // ends "Sending..."
+        if (progressShown_ && StdoutIsTerminal()) fprintf(stdout, "\n");  // ends "Sending..."
         progressShown_ = false;
     }
     std::string ChooseFile(const std::string&, const std::string&, const std::string&) override {
@@ -103,8 +103,8 @@ int FeedbackKindIndex(const std::string& word) {
 int CheckVersionCommand(TarsaLog* log, int installed, const std::string& path,
                         const std::string& title, bool assumeYes) {
     TerminalWebUi ui(assumeYes);
-    IniFileStore store(UserSettingsPath("FeedbackForm"));
-    TfrmWeb web(ui, store, log);
+    auto store = OpenUserSettings("FeedbackForm");
+    TfrmWeb web(ui, *store, log);
     std::optional<int> remote = CheckVersion(web, installed, path, false, title);
     return remote ? 0 : 1;
 }
@@ -113,8 +113,8 @@ int SendFeedbackCommand(TarsaLog* log, const FeedbackRequest& request, const std
                         const std::string& versionLabel, const std::string& logPath,
                         bool assumeYes) {
     TerminalWebUi ui(assumeYes);
-    IniFileStore store(UserSettingsPath("FeedbackForm"));
-    TfrmWeb form(ui, store, log);
+    auto store = OpenUserSettings("FeedbackForm");
+    TfrmWeb form(ui, *store, log);
     WEB_FORM_INFO_TYPE info;
     info.programTitle = caption;
     info.programVersion = versionLabel;

@@ -18,10 +18,10 @@
 #include <vector>
 
 #include "app/main_window.h"
+#include "cli/cli_platform.h"
 #include "gui/message_pump.h"
 #include "gui/updater_window.h"
 #include "serial/port_enum.h"
-#include "sim/simulator.h"
 #include "web/settings_store.h"
 
 namespace {
@@ -70,26 +70,6 @@ tarsa::app::BuildConfig Config() {
     return config;
 }
 
-// The simulated device of --simulate: its settings differ from the
-// factory's, so that the restore after the update is visible.
-std::unique_ptr<tarsa::sim::Simulator> StartSimulated(bool wireTime, std::string& shown) {
-    tarsa::sim::DeviceConfig config;
-    config.wireTime = wireTime;
-    const char* model = "talox";
-    shown = "Simulated Talox 2.10";
-    if (kSensorVariant) {
-        model = "hd";
-        shown = "Simulated Handra with a Skyra 61";
-        config.reader.sensor.settings.address = '2';
-        config.reader.sensor.settings.serial = "SK61-0042";
-        config.reader.sensor.settings.calibration1 = "1 0.125 1.250 0.500";
-    } else {
-        config.version = "2.10";
-        config.settings = {{"i", "DEMO01"}, {"site", "Demo lake"}, {"w", "900"}, {"sn", "TX00042"}};
-    }
-    return tarsa::sim::Simulator::Start(model, config);
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -132,26 +112,29 @@ int main(int argc, char** argv) {
     QCoreApplication::setApplicationName("TarsaBSL");
     tarsa::gui::InstallMessagePump();
 
-    std::unique_ptr<tarsa::sim::Simulator> device;
-    std::string shown;
+    // The simulated device of --simulate: its settings differ from the
+    // factory's, so that the restore after the update is visible.
+    std::unique_ptr<tarsa::cli::SimulatedDevice> device;
+    const std::string shown =
+        kSensorVariant ? "Simulated Handra with a Skyra 61" : "Simulated Talox 2.10";
     if (simulate) {
-        device = StartSimulated(wireTime, shown);
+        std::string name, error;
+        device = tarsa::cli::StartDemoDevice(kSensorVariant, wireTime, 1, name, error);
         if (!device) {
-            fprintf(stderr,
-                    "tarsa-updater: could not start the simulated device (no pseudo-terminal)\n");
+            fprintf(stderr, "tarsa-updater: %s\n", error.c_str());
             return 1;
         }
     }
 
-    tarsa::IniFileStore store(tarsa::UserSettingsPath("TarsaBSL"));
-    tarsa::IniFileStore feedbackStore(tarsa::UserSettingsPath("FeedbackForm"));
+    auto store = tarsa::OpenUserSettings("TarsaBSL");
+    auto feedbackStore = tarsa::OpenUserSettings("FeedbackForm");
     tarsa::app::Environment environment;
     environment.arguments = words;
     environment.programFolder = QCoreApplication::applicationDirPath().toStdString();
-    environment.feedbackStore = &feedbackStore;
+    environment.feedbackStore = feedbackStore.get();
     environment.quietVersionCheck = true;
 
-    tarsa::gui::UpdaterWindow window(Config(), ListPorts, store, environment);
+    tarsa::gui::UpdaterWindow window(Config(), ListPorts, *store, environment);
     window.show();  // start-up runs here
     if (!port.empty()) window.Logic().SelectPort(port);
     if (device) {

@@ -26,6 +26,7 @@
 #include <cstring>
 
 #include "log/tarsa_log.h"
+#include "serial/port_platform.h"
 #include "serial/serial_port.h"
 #include "serial/timing.h"
 
@@ -250,40 +251,6 @@ int TSClose(TarsaSerial& port) {
     return kTSOk;
 }
 
-int TSRead(TarsaSerial& port, char* dest, size_t capacity, size_t& outCount) {
-    outCount = 0;
-    if (!port.gReadBuffer) return kTSErrNoBuffer;
-
-    size_t count = 0;
-    size_t held = strnlen(port.gReadBuffer, kReadBufferSize);
-    if (held > 0) {
-        count = held < capacity ? held : capacity;
-        memcpy(dest, port.gReadBuffer, count);
-        if (held > capacity) port.dataPending = true;  // the rest is dropped
-        outCount = count;
-        port.gReadBuffer[0] = '\0';
-        Log(port, kLogBytes, port.name, "TSRead read %d bytes from gReadBuffer",
-            static_cast<int>(count));
-    }
-    if (port.dataPending) {
-        port.dataPending = false;
-        return static_cast<int>(count);
-    }
-    if (port.handle < 0) {
-        Log(port, kLogOutcome, kClosedTag, "TSRead tried to read from a closed port");
-        return kTSErrClosed;
-    }
-    ssize_t n = ReadWithTimeout(port.handle, dest + count, capacity - count, kFirstByteTimeoutMs);
-    if (n < 0) {
-        Log(port, kLogOutcome, port.name, "TSRead ReadFile failed (error %d)", errno);
-        return kTSErrClosed;
-    }
-    count += static_cast<size_t>(n);
-    outCount = count;
-    Log(port, kLogBytes, port.name, "TSRead read %d btyes", static_cast<int>(count));
-    return static_cast<int>(count);
-}
-
 int TSWrite(TarsaSerial& port, const void* bytes, size_t length, size_t& outWritten) {
     outWritten = 0;
     if (port.handle < 0) {
@@ -321,56 +288,14 @@ int TSWrite(TarsaSerial& port, const void* bytes, size_t length, size_t& outWrit
     return static_cast<int>(done);
 }
 
-int TSFlush(TarsaSerial& port, int mode) {
-    if (mode == 1 && port.handle >= 0) RetryEintr([&] { return tcflush(port.handle, TCIFLUSH); });
-    if (port.gReadBuffer) port.gReadBuffer[0] = '\0';
-    return 0;
+void PortPurgeInput(TarsaSerial& port) {
+    if (port.handle >= 0) RetryEintr([&] { return tcflush(port.handle, TCIFLUSH); });
 }
 
-int TSWait(TarsaSerial& port, uint32_t timeoutMs, char character) {
-    if (port.handle < 0) {
-        Log(port, kLogOutcome, kClosedTag, "TSWait tried to operate on a closed port");
-        return kTSErrClosed;
-    }
-    if (!port.gReadBuffer) return kTSErrNoBuffer;
-
-    const uint32_t start = TickMs();
-    char* buf = port.gReadBuffer;
-    const size_t keep = kReadBufferSize - 1;
-    size_t held = 0;
-    buf[0] = '\0';
-    int emptyReads = 0;
-    for (;;) {
-        ssize_t n = 0;
-        if (held < keep) {
-            n = ReadWithTimeout(port.handle, buf + held, keep - held, kFirstByteTimeoutMs);
-            if (n < 0) {
-                Log(port, kLogOutcome, port.name, "TSWait ReadFile failed (error %d)", errno);
-                return kTSErrClosed;
-            }
-        } else {
-            DelayMs(kFirstByteTimeoutMs);  // buffer full: nothing more can be kept
-        }
-        uint32_t elapsed = TickMs() - start;
-        if (n > 0) {
-            held += static_cast<size_t>(n);
-            buf[held] = '\0';
-            if (memchr(buf, character, held)) {
-                port.dataPending = true;
-                Log(port, kLogBytes, port.name, "TSWait found '%c' in %d ms", character,
-                    static_cast<int>(elapsed));
-                return static_cast<unsigned char>(character);
-            }
-        }
-        // A device that keeps talking without ever sending the character must
-        // not stretch the wait, so the time-out is checked after every read.
-        if (elapsed > timeoutMs) {
-            Log(port, kLogBytes, port.name, "TSWait read %d bytes, but never found '%c' in %d ms",
-                static_cast<int>(held), character, static_cast<int>(elapsed));
-            return kTSNothing;
-        }
-        if (n == 0 && ++emptyReads >= 6 && timeoutMs > 400) DelayMs(200);
-    }
+long PortReadSome(TarsaSerial& port, char* dest, size_t capacity, int& error) {
+    const ssize_t n = ReadWithTimeout(port.handle, dest, capacity, kFirstByteTimeoutMs);
+    error = n < 0 ? errno : 0;
+    return static_cast<long>(n);
 }
 
 int TSHostBaud(TarsaSerial& port, uint32_t baud) {

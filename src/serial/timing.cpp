@@ -1,9 +1,9 @@
 #include "serial/timing.h"
 
 #include <atomic>
-#include <cerrno>
-#include <ctime>
 #include <utility>
+
+#include "serial/timing_platform.h"
 
 namespace tarsa {
 namespace {
@@ -15,14 +15,6 @@ MessagePump& Pump() {
     return pump;
 }
 
-void SleepMs(uint32_t ms) {
-    struct timespec req {
-        static_cast<time_t>(ms / 1000), static_cast<long>(ms % 1000) * 1000000L
-    };
-    struct timespec rem {};
-    while (nanosleep(&req, &rem) != 0 && errno == EINTR) req = rem;
-}
-
 }  // namespace
 
 MessagePump SetMessagePump(MessagePump pump) {
@@ -32,7 +24,7 @@ MessagePump SetMessagePump(MessagePump pump) {
 int DelayMs(uint32_t ms) {
     gDelayTotalMs += ms;
     if (ms < kPumpThresholdMs) {
-        SleepMs(ms);
+        PlatformSleepMs(ms);
         return 0;
     }
     uint32_t start = TickMs();
@@ -45,7 +37,7 @@ int DelayMs(uint32_t ms) {
         if (Pump()) {
             Pump()(remaining);
         } else {
-            SleepMs(remaining);
+            PlatformSleepMs(remaining);
         }
     }
     return 0;
@@ -53,27 +45,6 @@ int DelayMs(uint32_t ms) {
 
 uint64_t DelayTotalMs() {
     return gDelayTotalMs.load();
-}
-
-uint32_t TickMs() {
-    struct timespec ts {};
-    clock_gettime(CLOCK_MONOTONIC, &ts);
-    uint64_t ms =
-        static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
-    return static_cast<uint32_t>(ms);
-}
-
-int32_t UtcOffsetSeconds() {
-    time_t now = time(nullptr);
-    struct tm utc {};
-    gmtime_r(&now, &utc);
-    utc.tm_isdst = 0;
-    time_t asLocal = mktime(&utc);
-    struct tm local {};
-    localtime_r(&now, &local);
-    int32_t offset = static_cast<int32_t>(now - asLocal);
-    if (local.tm_isdst > 0) offset += 3600;
-    return offset;
 }
 
 }  // namespace tarsa

@@ -142,4 +142,8 @@ std::string UserSettingsPath(const std::string& name) {
     return base + "/Corvane Devices, Inc/" + name + ".ini";
 }
 
+std::unique_ptr<SettingsStore> OpenUserSettings(const std::string& name) {
+    return std::make_unique<IniFileStore>(UserSettingsPath(name));
+}
+
 }  // namespace tarsa

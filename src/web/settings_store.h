@@ -8,6 +8,7 @@
 // ignored. Backslash, CR and LF inside values are written as \\, \r and \n.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <utility>
 #include <vector>
@@ -36,6 +37,26 @@ class IniFileStore : public SettingsStore {
     std::vector<std::pair<std::string, std::string>> Load() const;
     std::string path_;
 };
+
+// Text values under the current user's registry key HKEY_CURRENT_USER\<key>
+// (Windows only), created when missing. Values are written as REG_SZ; a
+// REG_DWORD is read as its decimal text. Values are cut to
+// kMaxStoredValueBytes when read.
+class RegistryStore : public SettingsStore {
+  public:
+    explicit RegistryStore(std::string key) : key_(std::move(key)) {}
+    std::string Read(const std::string& key) override;
+    bool Write(const std::string& key, const std::string& value) override;
+    const std::string& Key() const { return key_; }
+
+  private:
+    std::string key_;
+};
+
+// The persisted values of `name` ("TarsaBSL", "FeedbackForm") of the current
+// user: the registry key Software\Corvane Devices, Inc\<name> on Windows, the
+// IniFileStore at UserSettingsPath(name) elsewhere.
+std::unique_ptr<SettingsStore> OpenUserSettings(const std::string& name);
 
 // "$XDG_CONFIG_HOME/Corvane Devices, Inc/<name>.ini", with ~/.config when
 // XDG_CONFIG_HOME is unset or not absolute; empty when neither is known.

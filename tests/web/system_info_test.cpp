@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 
 #include "web/settings_store.h"
+#include "web/system_info_text.h"
 #include "web/web_config.h"
 #include "web_test_support.h"
 
@@ -32,6 +33,31 @@ TEST(OsDescription, NameKernelAndVersionShape) {
     EXPECT_EQ(text.find('\x1b'), std::string::npos);
     EXPECT_LT(text.size(), 200u);
     EXPECT_NE(OperatingSystemDescription().find(" kernel "), std::string::npos);
+}
+
+TEST(OsDescription, WindowsNamesFromTheVersionTable) {
+    struct Row {
+        uint32_t platform, major, minor, build;
+        const char* servicePack;
+        const char* text;
+    };
+    const Row rows[] = {
+        {kWin32Windows, 4, 10, 0x04000A22, "A", "Windows 98 A (Version 4.10 build 2594)"},
+        {kWin32Windows, 4, 3, 950, "", " (Version 4.3 build 950)"},
+        {kWin32Windows, 5, 0, 1, "", "Unknown Win32  (Version 5.0 build 1)"},
+        {kWin32Nt, 4, 0, 1381, "Service Pack 6",
+         "Windows NT 4.0 Service Pack 6 (Version 4.0 build 1381)"},
+        {kWin32Nt, 5, 1, 2600, "Service Pack 3",
+         "Windows XP Service Pack 3 (Version 5.1 build 2600)"},
+        {kWin32Nt, 5, 3, 1, "", " (Version 5.3 build 1)"},
+        {kWin32Nt, 6, 1, 7601, "", "Windows Vista  (Version 6.1 build 7601)"},
+        {kWin32Nt, 10, 0, 19045, "", "Unknown WinNT  (Version 10.0 build 19045)"},
+        {3, 1, 0, 0, "", "Unknown Windows Platform  (Version 1.0 build 0)"},
+    };
+    for (const Row& r : rows) {
+        EXPECT_EQ(WindowsOsDescription(r.platform, r.major, r.minor, r.build, r.servicePack),
+                  r.text);
+    }
 }
 
 TEST(MimeTable, LooksUpTheExtensionCaseBlind) {
