@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 namespace tarsa {
 
@@ -16,5 +17,16 @@ long PortReadSome(TarsaSerial& port, char* dest, size_t capacity, int& error);
 // Discards what the driver has received and not yet read; nothing when the
 // port is closed.
 void PortPurgeInput(TarsaSerial& port);
+
+// Gives the port its receive buffer on open: the caller's own (set before
+// TSOpen) or one the port owns, emptied either way.
+void PortAttachReadBuffer(TarsaSerial& port);
+
+// Frees the receive buffer on close when the port owns it.
+void PortReleaseReadBuffer(TarsaSerial& port);
+
+// Writes a line to the port's diagnostic log, when it has one.
+void PortLog(const TarsaSerial& port, uint32_t level, const char* tag, const char* format, ...)
+    __attribute__((format(printf, 4, 5)));
 
 }  // namespace tarsa

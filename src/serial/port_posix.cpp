@@ -21,7 +21,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
@@ -43,17 +42,6 @@ auto RetryEintr(Call call) {
         r = call();
     } while (r == -1 && errno == EINTR);
     return r;
-}
-
-void Log(const TarsaSerial& port, uint32_t level, const char* tag, const char* format, ...)
-    __attribute__((format(printf, 4, 5)));
-
-void Log(const TarsaSerial& port, uint32_t level, const char* tag, const char* format, ...) {
-    if (!port.log) return;
-    va_list args;
-    va_start(args, format);
-    port.log->WriteV(level, tag, format, args);
-    va_end(args);
 }
 
 bool SpeedFor(uint32_t baud, speed_t& speed) {
@@ -85,7 +73,7 @@ int Drain(int fd) {
 // A terminal call that failed on `path`: logs what the code alone cannot tell.
 int TerminalFailure(const TarsaSerial& port, const char* path, int err) {
     if (err == ENOTTY) {
-        Log(port, kLogOutcome, port.name, "TSOpen: %s is not a serial port", path);
+        PortLog(port, kLogOutcome, port.name, "TSOpen: %s is not a serial port", path);
     }
     return TSPosixErrorCode(err);
 }
@@ -147,7 +135,7 @@ void TSDevicePath(const char* portName, char* path, size_t capacity) {
 
 int TSOpen(TarsaSerial& port, const char* portName, uint32_t baud) {
     if (port.handle >= 0) {
-        Log(port, kLogBytes, kClosedTag, "TSOpen found port \"%d\" already open", port.handle);
+        PortLog(port, kLogBytes, kClosedTag, "TSOpen found port \"%d\" already open", port.handle);
         TSClose(port);
         DelayMs(100);
     }
@@ -160,12 +148,12 @@ int TSOpen(TarsaSerial& port, const char* portName, uint32_t baud) {
     int fd = RetryEintr([&] { return open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC); });
     if (fd < 0) {
         int err = errno;
-        Log(port, kLogOutcome, port.name, "TSOpen failed to open comm port (error %d)", err);
+        PortLog(port, kLogOutcome, port.name, "TSOpen failed to open comm port (error %d)", err);
         if (err == EACCES || err == EPERM) {
-            Log(port, kLogOutcome, port.name,
-                "TSOpen: permission denied on %s; add the user to the 'dialout' group "
-                "(sudo usermod -aG dialout $USER) and log in again",
-                path);
+            PortLog(port, kLogOutcome, port.name,
+                    "TSOpen: permission denied on %s; add the user to the 'dialout' group "
+                    "(sudo usermod -aG dialout $USER) and log in again",
+                    path);
         }
         return TSPosixErrorCode(err);
     }
@@ -173,7 +161,7 @@ int TSOpen(TarsaSerial& port, const char* portName, uint32_t baud) {
     if (RetryEintr([&] { return flock(fd, LOCK_EX | LOCK_NB); }) != 0) {
         int err = errno;
         close(fd);
-        Log(port, kLogOutcome, port.name, "TSOpen failed to open comm port (error %d)", EBUSY);
+        PortLog(port, kLogOutcome, port.name, "TSOpen failed to open comm port (error %d)", EBUSY);
         return TSPosixErrorCode(err == EWOULDBLOCK ? EBUSY : err);
     }
     port.handle = fd;
@@ -182,14 +170,14 @@ int TSOpen(TarsaSerial& port, const char* portName, uint32_t baud) {
     struct termios tio {};
     if (RetryEintr([&] { return tcgetattr(fd, &tio); }) != 0) {
         int err = errno;
-        Log(port, kLogOutcome, port.name, "TSOpen failed to retreive DCB on comm port (error %d)",
-            err);
+        PortLog(port, kLogOutcome, port.name,
+                "TSOpen failed to retreive DCB on comm port (error %d)", err);
         return TerminalFailure(port, path, err);
     }
     speed_t speed;
     if (!SpeedFor(baud, speed)) {
-        Log(port, kLogOutcome, port.name, "TSOpen failed to apply DCB on comm port (error %d)",
-            EINVAL);
+        PortLog(port, kLogOutcome, port.name, "TSOpen failed to apply DCB on comm port (error %d)",
+                EINVAL);
         return kTSErrBaudRate;
     }
     port.baud = baud;
@@ -203,25 +191,18 @@ int TSOpen(TarsaSerial& port, const char* portName, uint32_t baud) {
     cfsetospeed(&tio, speed);
     if (RetryEintr([&] { return tcsetattr(fd, TCSANOW, &tio); }) != 0) {
         int err = errno;
-        Log(port, kLogOutcome, port.name, "TSOpen failed to apply DCB on comm port (error %d)",
-            err);
+        PortLog(port, kLogOutcome, port.name, "TSOpen failed to apply DCB on comm port (error %d)",
+                err);
         return TerminalFailure(port, path, err);
     }
     SetModemLines(fd, true);
 
-    if (!port.gReadBuffer) {
-        port.ownedBuffer = std::make_unique<char[]>(kReadBufferSize);
-        port.gReadBuffer = port.ownedBuffer.get();
-        port.bufferOwned = true;
-    } else if (port.gReadBuffer != port.ownedBuffer.get()) {
-        port.bufferOwned = false;
-    }
-    memset(port.gReadBuffer, 0, kReadBufferSize);
+    PortAttachReadBuffer(port);
     port.dataPending = false;
 
-    Log(port, kLogDetail, port.name,
-        "TSOpen successfully opened and configured comm port at %d baud",
-        static_cast<int>(port.baud));
+    PortLog(port, kLogDetail, port.name,
+            "TSOpen successfully opened and configured comm port at %d baud",
+            static_cast<int>(port.baud));
     return kTSOk;
 }
 
@@ -238,23 +219,19 @@ int TSClose(TarsaSerial& port) {
     RetryEintr([&] { return ioctl(fd, TIOCNXCL); });
     int rc = close(fd);  // never retried: Linux releases the descriptor even on EINTR
     int err = errno;
-    if (port.bufferOwned) {
-        port.ownedBuffer.reset();
-        port.gReadBuffer = nullptr;
-        port.bufferOwned = false;
-    }
+    PortReleaseReadBuffer(port);
     if (rc != 0 && err != EINTR) {
-        Log(port, kLogOutcome, port.name, "TSClose failed to close comm port (error %d)", err);
+        PortLog(port, kLogOutcome, port.name, "TSClose failed to close comm port (error %d)", err);
         return TSPosixErrorCode(err);
     }
-    Log(port, kLogDetail, port.name, "TSClose closed comm port");
+    PortLog(port, kLogDetail, port.name, "TSClose closed comm port");
     return kTSOk;
 }
 
 int TSWrite(TarsaSerial& port, const void* bytes, size_t length, size_t& outWritten) {
     outWritten = 0;
     if (port.handle < 0) {
-        Log(port, kLogOutcome, kClosedTag, "TSWrite tried to write to a closed port");
+        PortLog(port, kLogOutcome, kClosedTag, "TSWrite tried to write to a closed port");
         return kTSErrClosed;
     }
     const char* p = static_cast<const char*>(bytes);
@@ -268,7 +245,7 @@ int TSWrite(TarsaSerial& port, const void* bytes, size_t length, size_t& outWrit
             continue;
         }
         if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
-            Log(port, kLogOutcome, port.name, "TSWrite WriteFile failed (error %d)", errno);
+            PortLog(port, kLogOutcome, port.name, "TSWrite WriteFile failed (error %d)", errno);
             return kTSErrClosed;
         }
         uint32_t elapsed = TickMs() - start;
@@ -278,13 +255,13 @@ int TSWrite(TarsaSerial& port, const void* bytes, size_t length, size_t& outWrit
         };
         int ready = RetryEintr([&] { return poll(&pfd, 1, static_cast<int>(budgetMs - elapsed)); });
         if (ready < 0 || (pfd.revents & (POLLERR | POLLHUP))) {
-            Log(port, kLogOutcome, port.name, "TSWrite WriteFile failed (error %d)",
-                ready < 0 ? errno : EIO);
+            PortLog(port, kLogOutcome, port.name, "TSWrite WriteFile failed (error %d)",
+                    ready < 0 ? errno : EIO);
             return kTSErrClosed;
         }
     }
     outWritten = done;
-    Log(port, kLogBytes, port.name, "TSWrite wrote %d bytes", static_cast<int>(done));
+    PortLog(port, kLogBytes, port.name, "TSWrite wrote %d bytes", static_cast<int>(done));
     return static_cast<int>(done);
 }
 
@@ -317,9 +294,9 @@ int TSHostBaud(TarsaSerial& port, uint32_t baud) {
         if (RetryEintr([&] { return tcsetattr(port.handle, TCSANOW, &tio); }) != 0) err = errno;
     }
     if (err != 0) {
-        Log(port, kLogOutcome, port.name,
-            "TSHostBaud failed to apply new baud rate \"%d\" (error %d)", static_cast<int>(baud),
-            err);
+        PortLog(port, kLogOutcome, port.name,
+                "TSHostBaud failed to apply new baud rate \"%d\" (error %d)",
+                static_cast<int>(baud), err);
         return TSPosixErrorCode(err);
     }
     port.baud = baud;

@@ -3,6 +3,7 @@
 // character. The platform's port file supplies the reads (port_platform.h).
 #include <cstdarg>
 #include <cstring>
+#include <memory>
 
 #include "log/tarsa_log.h"
 #include "serial/port_platform.h"
@@ -15,10 +16,9 @@ namespace {
 constexpr const char* kClosedTag = "TarsaSerial";
 constexpr uint32_t kFirstByteTimeoutMs = 100;
 
-void Log(const TarsaSerial& port, uint32_t level, const char* tag, const char* format, ...)
-    __attribute__((format(printf, 4, 5)));
+}  // namespace
 
-void Log(const TarsaSerial& port, uint32_t level, const char* tag, const char* format, ...) {
+void PortLog(const TarsaSerial& port, uint32_t level, const char* tag, const char* format, ...) {
     if (!port.log) return;
     va_list args;
     va_start(args, format);
@@ -26,7 +26,24 @@ void Log(const TarsaSerial& port, uint32_t level, const char* tag, const char* f
     va_end(args);
 }
 
-}  // namespace
+void PortAttachReadBuffer(TarsaSerial& port) {
+    if (!port.gReadBuffer) {
+        port.ownedBuffer = std::make_unique<char[]>(kReadBufferSize);
+        port.gReadBuffer = port.ownedBuffer.get();
+        port.bufferOwned = true;
+    } else if (port.gReadBuffer != port.ownedBuffer.get()) {
+        port.bufferOwned = false;
+    }
+    memset(port.gReadBuffer, 0, kReadBufferSize);
+}
+
+void PortReleaseReadBuffer(TarsaSerial& port) {
+    if (port.bufferOwned) {
+        port.ownedBuffer.reset();
+        port.gReadBuffer = nullptr;
+        port.bufferOwned = false;
+    }
+}
 
 int TSRead(TarsaSerial& port, char* dest, size_t capacity, size_t& outCount) {
     outCount = 0;
@@ -40,26 +57,26 @@ int TSRead(TarsaSerial& port, char* dest, size_t capacity, size_t& outCount) {
         if (held > capacity) port.dataPending = true;  // the rest is dropped
         outCount = count;
         port.gReadBuffer[0] = '\0';
-        Log(port, kLogBytes, port.name, "TSRead read %d bytes from gReadBuffer",
-            static_cast<int>(count));
+        PortLog(port, kLogBytes, port.name, "TSRead read %d bytes from gReadBuffer",
+                static_cast<int>(count));
     }
     if (port.dataPending) {
         port.dataPending = false;
         return static_cast<int>(count);
     }
     if (port.handle < 0) {
-        Log(port, kLogOutcome, kClosedTag, "TSRead tried to read from a closed port");
+        PortLog(port, kLogOutcome, kClosedTag, "TSRead tried to read from a closed port");
         return kTSErrClosed;
     }
     int error = 0;
     long n = PortReadSome(port, dest + count, capacity - count, error);
     if (n < 0) {
-        Log(port, kLogOutcome, port.name, "TSRead ReadFile failed (error %d)", error);
+        PortLog(port, kLogOutcome, port.name, "TSRead ReadFile failed (error %d)", error);
         return kTSErrClosed;
     }
     count += static_cast<size_t>(n);
     outCount = count;
-    Log(port, kLogBytes, port.name, "TSRead read %d btyes", static_cast<int>(count));
+    PortLog(port, kLogBytes, port.name, "TSRead read %d btyes", static_cast<int>(count));
     return static_cast<int>(count);
 }
 
@@ -71,7 +88,7 @@ int TSFlush(TarsaSerial& port, int mode) {
 
 int TSWait(TarsaSerial& port, uint32_t timeoutMs, char character) {
     if (port.handle < 0) {
-        Log(port, kLogOutcome, kClosedTag, "TSWait tried to operate on a closed port");
+        PortLog(port, kLogOutcome, kClosedTag, "TSWait tried to operate on a closed port");
         return kTSErrClosed;
     }
     if (!port.gReadBuffer) return kTSErrNoBuffer;
@@ -88,7 +105,7 @@ int TSWait(TarsaSerial& port, uint32_t timeoutMs, char character) {
         if (held < keep) {
             n = PortReadSome(port, buf + held, keep - held, error);
             if (n < 0) {
-                Log(port, kLogOutcome, port.name, "TSWait ReadFile failed (error %d)", error);
+                PortLog(port, kLogOutcome, port.name, "TSWait ReadFile failed (error %d)", error);
                 return kTSErrClosed;
             }
         } else {
@@ -100,16 +117,17 @@ int TSWait(TarsaSerial& port, uint32_t timeoutMs, char character) {
             buf[held] = '\0';
             if (memchr(buf, character, held)) {
                 port.dataPending = true;
-                Log(port, kLogBytes, port.name, "TSWait found '%c' in %d ms", character,
-                    static_cast<int>(elapsed));
+                PortLog(port, kLogBytes, port.name, "TSWait found '%c' in %d ms", character,
+                        static_cast<int>(elapsed));
                 return static_cast<unsigned char>(character);
             }
         }
         // A device that keeps talking without ever sending the character must
         // not stretch the wait, so the time-out is checked after every read.
         if (elapsed > timeoutMs) {
-            Log(port, kLogBytes, port.name, "TSWait read %d bytes, but never found '%c' in %d ms",
-                static_cast<int>(held), character, static_cast<int>(elapsed));
+            PortLog(port, kLogBytes, port.name,
+                    "TSWait read %d bytes, but never found '%c' in %d ms", static_cast<int>(held),
+                    character, static_cast<int>(elapsed));
             return kTSNothing;
         }
         if (n == 0 && ++emptyReads >= 6 && timeoutMs > 400) DelayMs(200);

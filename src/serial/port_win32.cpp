@@ -15,7 +15,6 @@
 // layer's own codes through the shared Win32 table (serial_errors.h).
 #include <windows.h>
 
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
@@ -29,17 +28,6 @@ namespace {
 
 constexpr const char* kClosedTag = "TarsaSerial";
 constexpr DWORD kQueueBytes = 2048;
-
-void Log(const TarsaSerial& port, uint32_t level, const char* tag, const char* format, ...)
-    __attribute__((format(printf, 4, 5)));
-
-void Log(const TarsaSerial& port, uint32_t level, const char* tag, const char* format, ...) {
-    if (!port.log) return;
-    va_list args;
-    va_start(args, format);
-    port.log->WriteV(level, tag, format, args);
-    va_end(args);
-}
 
 HANDLE HandleOf(const TarsaSerial& port) {
     return reinterpret_cast<HANDLE>(static_cast<intptr_t>(port.handle));
@@ -65,7 +53,7 @@ void TSDevicePath(const char* portName, char* path, size_t capacity) {
 
 int TSOpen(TarsaSerial& port, const char* portName, uint32_t baud) {
     if (port.handle >= 0) {
-        Log(port, kLogBytes, kClosedTag, "TSOpen found port \"%d\" already open", port.handle);
+        PortLog(port, kLogBytes, kClosedTag, "TSOpen found port \"%d\" already open", port.handle);
         TSClose(port);
         DelayMs(100);
     }
@@ -78,23 +66,23 @@ int TSOpen(TarsaSerial& port, const char* portName, uint32_t baud) {
         CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
         const DWORD err = GetLastError();
-        Log(port, kLogOutcome, port.name, "TSOpen failed to open comm port (error %lu)", err);
+        PortLog(port, kLogOutcome, port.name, "TSOpen failed to open comm port (error %lu)", err);
         return CodeOf(err);
     }
     port.handle = StoredHandle(h);
 
     if (!SetupComm(h, kQueueBytes, kQueueBytes)) {
-        Log(port, kLogBytes, port.name, "TSOpen failed to set buffer size on comm port (error %lu)",
-            GetLastError());
+        PortLog(port, kLogBytes, port.name,
+                "TSOpen failed to set buffer size on comm port (error %lu)", GetLastError());
     }
     DCB dcb{};
     dcb.DCBlength = sizeof dcb;
     if (!GetCommState(h, &dcb)) {
         const DWORD err = GetLastError();
-        Log(port, kLogOutcome, port.name, "TSOpen failed to retreive DCB on comm port (error %lu)",
-            err);
+        PortLog(port, kLogOutcome, port.name,
+                "TSOpen failed to retreive DCB on comm port (error %lu)", err);
         if (err == ERROR_INVALID_FUNCTION || err == ERROR_NOT_SUPPORTED) {
-            Log(port, kLogOutcome, port.name, "TSOpen: %s is not a serial port", path);
+            PortLog(port, kLogOutcome, port.name, "TSOpen: %s is not a serial port", path);
         }
         return CodeOf(err);
     }
@@ -115,8 +103,8 @@ int TSOpen(TarsaSerial& port, const char* portName, uint32_t baud) {
     dcb.wReserved = 0;
     if (!SetCommState(h, &dcb)) {
         const DWORD err = GetLastError();
-        Log(port, kLogOutcome, port.name, "TSOpen failed to apply DCB on comm port (error %lu)",
-            err);
+        PortLog(port, kLogOutcome, port.name, "TSOpen failed to apply DCB on comm port (error %lu)",
+                err);
         return CodeOf(err);
     }
     port.baud = baud;
@@ -128,27 +116,20 @@ int TSOpen(TarsaSerial& port, const char* portName, uint32_t baud) {
     timeouts.WriteTotalTimeoutConstant = 100;
     if (!SetCommTimeouts(h, &timeouts)) {
         const DWORD err = GetLastError();
-        Log(port, kLogOutcome, port.name, "TSOpen failed to set timeouts on comm port (error %lu)",
-            err);
+        PortLog(port, kLogOutcome, port.name,
+                "TSOpen failed to set timeouts on comm port (error %lu)", err);
         return CodeOf(err);
     }
     EscapeCommFunction(h, SETDTR);
     DWORD errors = 0;
     ClearCommError(h, &errors, nullptr);
 
-    if (!port.gReadBuffer) {
-        port.ownedBuffer = std::make_unique<char[]>(kReadBufferSize);
-        port.gReadBuffer = port.ownedBuffer.get();
-        port.bufferOwned = true;
-    } else if (port.gReadBuffer != port.ownedBuffer.get()) {
-        port.bufferOwned = false;
-    }
-    memset(port.gReadBuffer, 0, kReadBufferSize);
+    PortAttachReadBuffer(port);
     port.dataPending = false;
 
-    Log(port, kLogDetail, port.name,
-        "TSOpen successfully opened and configured comm port at %d baud",
-        static_cast<int>(port.baud));
+    PortLog(port, kLogDetail, port.name,
+            "TSOpen successfully opened and configured comm port at %d baud",
+            static_cast<int>(port.baud));
     return kTSOk;
 }
 
@@ -161,16 +142,12 @@ int TSClose(TarsaSerial& port) {
     EscapeCommFunction(h, CLRDTR);
     const BOOL closed = CloseHandle(h);
     const DWORD err = closed ? 0 : GetLastError();
-    if (port.bufferOwned) {
-        port.ownedBuffer.reset();
-        port.gReadBuffer = nullptr;
-        port.bufferOwned = false;
-    }
+    PortReleaseReadBuffer(port);
     if (!closed) {
-        Log(port, kLogOutcome, port.name, "TSClose failed to close comm port (error %lu)", err);
+        PortLog(port, kLogOutcome, port.name, "TSClose failed to close comm port (error %lu)", err);
         return CodeOf(err);
     }
-    Log(port, kLogDetail, port.name, "TSClose closed comm port");
+    PortLog(port, kLogDetail, port.name, "TSClose closed comm port");
     return kTSOk;
 }
 
@@ -193,18 +170,19 @@ void PortPurgeInput(TarsaSerial& port) {
 int TSWrite(TarsaSerial& port, const void* bytes, size_t length, size_t& outWritten) {
     outWritten = 0;
     if (port.handle < 0) {
-        Log(port, kLogOutcome, kClosedTag, "TSWrite tried to write to a closed port");
+        PortLog(port, kLogOutcome, kClosedTag, "TSWrite tried to write to a closed port");
         return kTSErrClosed;
     }
     // One call: the driver applies the write time-out of the whole length.
     DWORD done = 0;
     const DWORD want = length > MAXDWORD ? MAXDWORD : static_cast<DWORD>(length);
     if (!WriteFile(HandleOf(port), bytes, want, &done, nullptr)) {
-        Log(port, kLogOutcome, port.name, "TSWrite WriteFile failed (error %lu)", GetLastError());
+        PortLog(port, kLogOutcome, port.name, "TSWrite WriteFile failed (error %lu)",
+                GetLastError());
         return kTSErrClosed;
     }
     outWritten = done;
-    Log(port, kLogBytes, port.name, "TSWrite wrote %d bytes", static_cast<int>(done));
+    PortLog(port, kLogBytes, port.name, "TSWrite wrote %d bytes", static_cast<int>(done));
     return static_cast<int>(done);
 }
 
@@ -224,9 +202,9 @@ int TSHostBaud(TarsaSerial& port, uint32_t baud) {
         if (!SetCommState(h, &dcb)) err = GetLastError();
     }
     if (err != 0) {
-        Log(port, kLogOutcome, port.name,
-            "TSHostBaud failed to apply new baud rate \"%d\" (error %lu)", static_cast<int>(baud),
-            err);
+        PortLog(port, kLogOutcome, port.name,
+                "TSHostBaud failed to apply new baud rate \"%d\" (error %lu)",
+                static_cast<int>(baud), err);
         return CodeOf(err);
     }
     port.baud = baud;
