@@ -3,11 +3,14 @@
 // a condition variable, waking every pumpIntervalMs to run the pump and to
 // report progress, so the progress callback and the pump run on the caller's
 // thread as they do elsewhere. HttpAbort and the whole-request time-out close
-// the request handle, which ends the worker's pending call.
+// the request handle, which ends the worker's pending call; a worker that
+// does not end within a second is left to finish on its own and the request
+// returns at once.
 //
 // The session handle (kept in the client between requests, under the
 // header's name CurlHandles) holds the cookies. Redirects are followed up to
-// maxRedirects, never from https to http. The body is sent in 64 KB pieces
+// maxRedirects, never from https to http nor to another protocol: a redirect
+// that is not followed fails the request. The body is sent in 64 KB pieces
 // so that upload progress moves; the reply is read up to maxReplyBytes.
 #include <windows.h>
 // winhttp.h needs the types of windows.h first.
@@ -15,9 +18,11 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <memory>
 #include <mutex>
 #include <random>
 #include <thread>
@@ -51,6 +56,18 @@ std::wstring Wide(const std::string& text) {
     std::wstring out(static_cast<size_t>(n > 0 ? n : 0), L'\0');
     if (n > 0) {
         MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
+    }
+    return out;
+}
+
+std::string Narrow(const std::wstring& text) {
+    if (text.empty()) return {};
+    const int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                      nullptr, 0, nullptr, nullptr);
+    std::string out(static_cast<size_t>(n > 0 ? n : 0), '\0');
+    if (n > 0) {
+        WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n,
+                            nullptr, nullptr);
     }
     return out;
 }
@@ -98,11 +115,17 @@ struct Shared {
     std::atomic<uint64_t> sent{0};
     std::atomic<uint64_t> received{0};
     std::atomic<uint64_t> expected{0};  // reply length when the server gave one
-    uint64_t sendTotal = 0;
+    // The request's inputs, owned here: a worker that outlives a cancelled
+    // request (see Perform) uses nothing of its caller's.
+    std::string sendBody;
+    std::wstring headers;
+    size_t cap = 0;
     // Results of the worker.
     DWORD error = 0;
     bool tooLarge = false;
     long status = 0;
+    bool redirectLeft = false;  // a redirect's own answer came back, not followed
+    std::wstring location;
     std::string body;
 
     void CloseRequest() {
@@ -139,8 +162,10 @@ bool CrackUrl(const std::string& url, Target& t) {
 }
 
 // The worker: the request from connect to the last byte of the reply.
-void RunRequest(Shared& s, HINTERNET connection, const std::string& body,
-                const std::wstring& headers, size_t cap) {
+void RunRequest(std::shared_ptr<Shared> shared, HINTERNET connection) {
+    Shared& s = *shared;
+    const std::string& body = s.sendBody;
+    const size_t cap = s.cap;
     HINTERNET request;
     {
         std::lock_guard<std::mutex> lock(s.mutex);
@@ -148,7 +173,7 @@ void RunRequest(Shared& s, HINTERNET connection, const std::string& body,
     }
     DWORD error = 0;
     const DWORD total = static_cast<DWORD>(body.size());
-    if (!request || !WinHttpSendRequest(request, headers.c_str(), static_cast<DWORD>(-1L),
+    if (!request || !WinHttpSendRequest(request, s.headers.c_str(), static_cast<DWORD>(-1L),
                                         WINHTTP_NO_REQUEST_DATA, 0, total, 0)) {
         error = GetLastError();
     }
@@ -169,6 +194,18 @@ void RunRequest(Shared& s, HINTERNET connection, const std::string& body,
         WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
                             WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX);
         s.status = static_cast<long>(status);
+        // Redirects are not followed here (see Perform): their target goes back.
+        if (status == 301 || status == 302 || status == 303 || status == 307 || status == 308) {
+            wchar_t location[2048];
+            DWORD locationSize = sizeof location;
+            if (WinHttpQueryHeaders(request, WINHTTP_QUERY_LOCATION, WINHTTP_HEADER_NAME_BY_INDEX,
+                                    location, &locationSize, WINHTTP_NO_HEADER_INDEX)) {
+                s.redirectLeft = true;
+                s.location.assign(location, locationSize / sizeof(wchar_t));
+            } else if (GetLastError() == ERROR_INSUFFICIENT_BUFFER) {
+                s.redirectLeft = true;  // an overlong address is followed nowhere
+            }
+        }
         DWORD length = 0;
         size = sizeof length;
         if (WinHttpQueryHeaders(request, WINHTTP_QUERY_CONTENT_LENGTH | WINHTTP_QUERY_FLAG_NUMBER,
@@ -201,12 +238,15 @@ void RunRequest(Shared& s, HINTERNET connection, const std::string& body,
     s.changed.notify_all();
 }
 
-int Perform(HttpClient& client, const char* op, const std::string& url, const std::string& body,
-            const std::string& contentType, HttpReply& reply) {
+// Where PerformOnce returns a redirect for Perform to follow.
+constexpr int kRedirected = 1;
+
+// One request without following redirects: kRedirected with the reply's
+// Location in `redirect`, or a result of HttpGet.
+int PerformOnce(HttpClient& client, const std::string& url, bool post, const std::string& body,
+                const std::string& contentType, std::chrono::steady_clock::time_point start,
+                HttpReply& reply, std::string& redirect) {
     reply = HttpReply{};
-    if (!client.curl->session)
-        return Fail(reply, kHttpSetupError, "The HTTP library could not be initialised.");
-    if (client.busy) return Fail(reply, kHttpTransportError, "Another request is in progress.");
     Target target;
     if ((!StartsWithNoCase(url, "http://") && !StartsWithNoCase(url, "https://")) ||
         !CrackUrl(url, target)) {
@@ -218,34 +258,30 @@ int Perform(HttpClient& client, const char* op, const std::string& url, const st
     WinHttpSetTimeouts(session, connectMs, connectMs, stallMs, stallMs);
     HINTERNET connection = WinHttpConnect(session, target.host.c_str(), target.port, 0);
     if (!connection) return Fail(reply, kHttpTransportError, ErrorText(GetLastError()));
-    HINTERNET request =
-        WinHttpOpenRequest(connection, body.empty() && contentType.empty() ? L"GET" : L"POST",
-                           target.path.c_str(), nullptr, WINHTTP_NO_REFERER,
-                           WINHTTP_DEFAULT_ACCEPT_TYPES, target.https ? WINHTTP_FLAG_SECURE : 0);
+    HINTERNET request = WinHttpOpenRequest(
+        connection, post ? L"POST" : L"GET", target.path.c_str(), nullptr, WINHTTP_NO_REFERER,
+        WINHTTP_DEFAULT_ACCEPT_TYPES, target.https ? WINHTTP_FLAG_SECURE : 0);
     if (!request) {
         const DWORD error = GetLastError();
         WinHttpCloseHandle(connection);
         return Fail(reply, kHttpTransportError, ErrorText(error));
     }
-    // Personal data must not leave an encrypted connection through a redirect.
-    DWORD policy = WINHTTP_OPTION_REDIRECT_POLICY_DISALLOW_HTTPS_TO_HTTP;
-    WinHttpSetOption(request, WINHTTP_OPTION_REDIRECT_POLICY, &policy, sizeof policy);
-    DWORD redirects = static_cast<DWORD>(std::max(0L, client.maxRedirects));
-    WinHttpSetOption(request, WINHTTP_OPTION_MAX_HTTP_AUTOMATIC_REDIRECTS, &redirects,
-                     sizeof redirects);
+    // Perform follows redirects itself, so that each one is checked first.
+    DWORD noRedirects = WINHTTP_DISABLE_REDIRECTS;
+    WinHttpSetOption(request, WINHTTP_OPTION_DISABLE_FEATURE, &noRedirects, sizeof noRedirects);
     std::wstring headers = L"Accept: " + Wide(kHttpAccept) + L"\r\n";
     if (!contentType.empty()) headers += L"Content-Type: " + Wide(contentType) + L"\r\n";
 
-    Shared s;
+    auto shared = std::make_shared<Shared>();
+    Shared& s = *shared;
     s.request = request;
-    s.sendTotal = body.size();
-    const auto start = std::chrono::steady_clock::now();
-    client.busy = true;
-    client.abortRequested = false;
-    std::thread worker(RunRequest, std::ref(s), connection, std::cref(body), std::cref(headers),
-                       client.maxReplyBytes);
+    s.sendBody = body;
+    s.headers = headers;
+    s.cap = client.maxReplyBytes;
+    std::thread worker(RunRequest, shared, connection);
     bool aborted = false;
     bool timedOut = false;
+    bool finished = false;
     uint64_t shownSent = 0, shownReceived = 0;
     for (;;) {
         {
@@ -256,7 +292,7 @@ int Perform(HttpClient& client, const char* op, const std::string& url, const st
         }
         if (client.progress && s.sent != shownSent) {
             shownSent = s.sent;
-            client.progress(HttpDirection::kUpload, s.sendTotal, shownSent);
+            client.progress(HttpDirection::kUpload, s.sendBody.size(), shownSent);
         }
         if (client.progress && s.received != shownReceived) {
             shownReceived = s.received;
@@ -265,41 +301,116 @@ int Perform(HttpClient& client, const char* op, const std::string& url, const st
         if (client.pump) client.pump();
         const auto elapsed = std::chrono::steady_clock::now() - start;
         timedOut = elapsed > std::chrono::milliseconds(client.transferTimeoutMs);
-        if ((client.abortRequested || timedOut) && !s.cancelled) {
+        if (client.abortRequested || timedOut) {
             aborted = client.abortRequested;
-            s.cancelled = true;
-            s.CloseRequest();  // the worker's pending call returns at once
+            break;
         }
     }
-    worker.join();
-    client.busy = false;
-    if (client.progress && s.received != shownReceived) {
-        client.progress(HttpDirection::kDownload, s.expected, s.received);
+    {
+        std::unique_lock<std::mutex> lock(s.mutex);
+        finished = s.done;
     }
-    const auto elapsedMs =
-        static_cast<unsigned>(std::chrono::duration_cast<std::chrono::milliseconds>(
-                                  std::chrono::steady_clock::now() - start)
-                                  .count());
-    reply.status = s.status;
-    reply.body = std::move(s.body);
+    if (!finished) {
+        // Closing the request handle ends the worker's pending call on
+        // Windows; where it does not at once (wine), the worker is left to end
+        // on its own, holding the state it shares, and the request returns.
+        s.CloseRequest();
+        std::unique_lock<std::mutex> lock(s.mutex);
+        finished = s.changed.wait_for(lock, std::chrono::seconds(1), [&] { return s.done; });
+    }
+    // The worker's results are read only once it has ended.
+    if (!finished) {
+        worker.detach();
+    } else {
+        worker.join();
+        if (client.progress && s.received != shownReceived) {
+            client.progress(HttpDirection::kDownload, s.expected, s.received);
+        }
+        reply.status = s.status;
+        reply.body = std::move(s.body);
+    }
     int result = kHttpOk;
     if (aborted) {
         result = Fail(reply, kHttpAborted, "The request was cancelled.");
+    } else if (timedOut || s.error == ERROR_WINHTTP_TIMEOUT) {
+        result = Fail(reply, kHttpTimeout, "The operation timed out.");
     } else if (s.tooLarge) {
         char text[96];
         std::snprintf(text, sizeof text, "The reply is longer than %zu bytes.",
                       client.maxReplyBytes);
         reply.body.clear();
         result = Fail(reply, kHttpReplyTooLarge, text);
-    } else if (timedOut || s.error == ERROR_WINHTTP_TIMEOUT) {
-        result = Fail(reply, kHttpTimeout, "The operation timed out.");
     } else if (s.error != 0) {
         result = Fail(reply, kHttpTransportError, ErrorText(s.error));
-    } else if (target.https && reply.status >= 300 && reply.status < 400) {
-        // WinHTTP hands back a redirect to plain http instead of following it.
-        result = Fail(reply, kHttpTransportError,
-                      "The server redirected the secure request to an insecure address.");
+    } else if (s.redirectLeft) {
+        redirect = Narrow(s.location);
+        result = kRedirected;
     }
+    return result;
+}
+
+// `location` (absolute, scheme-relative, host-relative or relative) taken
+// against the address `base` that answered with it.
+std::string Resolve(const std::string& base, const std::string& location) {
+    size_t i = 0;
+    while (i < location.size() && (std::isalnum(static_cast<unsigned char>(location[i])) ||
+                                   location[i] == '+' || location[i] == '-' || location[i] == '.'))
+        ++i;
+    if (i > 0 && i < location.size() && location[i] == ':' &&
+        std::isalpha(static_cast<unsigned char>(location[0])))
+        return location;
+    const size_t scheme = base.find("://");
+    if (location.rfind("//", 0) == 0) return base.substr(0, scheme + 1) + location;
+    const size_t pathStart = base.find('/', scheme + 3);
+    const std::string origin = base.substr(0, pathStart);
+    if (location.rfind('/', 0) == 0) return origin + location;
+    std::string path = pathStart == std::string::npos ? "/" : base.substr(pathStart);
+    path = path.substr(0, path.find_first_of("?#"));
+    return origin + path.substr(0, path.rfind('/') + 1) + location;
+}
+
+int Perform(HttpClient& client, const char* op, const std::string& url, const std::string& body,
+            const std::string& contentType, HttpReply& reply) {
+    reply = HttpReply{};
+    if (!client.curl->session)
+        return Fail(reply, kHttpSetupError, "The HTTP library could not be initialised.");
+    if (client.busy) return Fail(reply, kHttpTransportError, "Another request is in progress.");
+    const auto start = std::chrono::steady_clock::now();
+    client.busy = true;
+    client.abortRequested = false;
+    bool post = !contentType.empty();
+    std::string current = url;
+    int result = kHttpOk;
+    for (long hops = 0;; ++hops) {
+        std::string location;
+        result = PerformOnce(client, current, post, post ? body : std::string(),
+                             post ? contentType : std::string(), start, reply, location);
+        if (result != kRedirected) break;
+        const std::string next = Resolve(current, location);
+        const char* refusal = nullptr;
+        if (location.empty() ||
+            (!StartsWithNoCase(next, "http://") && !StartsWithNoCase(next, "https://"))) {
+            refusal = "The server's redirect could not be followed.";
+        } else if (StartsWithNoCase(current, "https://") && StartsWithNoCase(next, "http://")) {
+            // Personal data must not leave an encrypted connection.
+            refusal = "The server redirected the secure request to an insecure address.";
+        } else if (hops >= client.maxRedirects) {
+            refusal = "The server redirected the request too many times.";
+        }
+        if (refusal) {
+            reply.body.clear();
+            result = Fail(reply, kHttpTransportError, refusal);
+            break;
+        }
+        // As browsers do: a POST answered by 301, 302 or 303 goes on as a GET.
+        if (reply.status == 301 || reply.status == 302 || reply.status == 303) post = false;
+        current = next;
+    }
+    client.busy = false;
+    const auto elapsedMs =
+        static_cast<unsigned>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                  std::chrono::steady_clock::now() - start)
+                                  .count());
     if (client.log) {
         if (result == kHttpOk)
             client.log->Write(kLogDetail, kTag, "%s %s: status %ld, %s bytes (%u ms)", op,

@@ -1,8 +1,9 @@
 // tarsa-update.exe and the Windows serial port under wine, against the
 // simulator on a pseudo-terminal that the test maps as a wine COM port: a
 // whole update with the flash and every setting checked, an update cut by a
-// power loss and finished by the next run, the Windows serial port test, and
-// the feedback contact details read back from wine's registry.
+// power loss and finished by the next run, the Windows serial port test, the
+// HTTP client's cases on WinHTTP, and the feedback contact details read back
+// from wine's registry.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -18,6 +19,7 @@
 #include "cli/program_run.h"
 #include "sim/port_client.h"
 #include "sim/simulator.h"
+#include "web/http_test_routes.h"
 #include "web/web_test_support.h"
 
 namespace {
@@ -141,6 +143,18 @@ TEST_F(WineUpdateTest, SerialPortOnAComPort) {
         {"WINEPREFIX='" + Prefix() + "'", "TARSA_TEST_COMPORT=" + port_}, TARSA_WINE_RUN);
     EXPECT_EQ(run.status, 0) << run.out;
     EXPECT_NE(run.out.find("[  PASSED  ] 6 tests."), std::string::npos) << run.out;
+}
+
+TEST(WineHttpTest, ClientOnWinHttpAgainstTheTestServer) {
+    const tarsa::httptest::HttpTestServers servers;
+    const auto& bases = servers.Bases();
+    const ProgramRun run = RunProgram(
+        {std::string(TARSA_WINDOWS_BUILD) + "/tests/windows/win_http_client_test.exe"},
+        {"WINEPREFIX='" + Prefix() + "'", "TARSA_TEST_HTTP_BASE=" + bases.server,
+         "TARSA_TEST_SILENT_BASE=" + bases.silent, "TARSA_TEST_CLOSED_BASE=" + bases.closed},
+        TARSA_WINE_RUN);
+    EXPECT_EQ(run.status, 0) << run.out;
+    EXPECT_NE(run.out.find("[  PASSED  ] 8 tests."), std::string::npos) << run.out;
 }
 
 TEST(WineRegistryTest, FeedbackContactDetailsAreKeptInTheRegistry) {
