@@ -40,7 +40,7 @@ TEST(HttpClient, MultipartPartsArriveInOrderWithFileNamesAndTypes) {
     };
     std::string expected;
     for (const HttpPart& p : parts) {
-        const std::string type = p.fileName.empty()          ? std::string()
+        const std::string type = p.fileName.empty()      ? std::string()
                                  : p.contentType.empty() ? "application/octet-stream"
                                                          : p.contentType;
         expected += httptest::PartLine(p.name, p.fileName, type, p.data);

@@ -54,15 +54,13 @@ class HttpTestServers {
         s.Get("/fine", [](const httplib::Request&, httplib::Response& res) {
             res.set_content("fine", "text/plain");
         });
-        s.Get("/moved/relative", [](const httplib::Request&, httplib::Response& res) {
-            res.set_redirect("here");
-        });
+        s.Get("/moved/relative",
+              [](const httplib::Request&, httplib::Response& res) { res.set_redirect("here"); });
         s.Post("/posted", [](const httplib::Request&, httplib::Response& res) {
             res.set_redirect("/moved/here", 303);
         });
-        s.Get("/loop", [](const httplib::Request&, httplib::Response& res) {
-            res.set_redirect("/loop");
-        });
+        s.Get("/loop",
+              [](const httplib::Request&, httplib::Response& res) { res.set_redirect("/loop"); });
         s.Get("/to-file", [](const httplib::Request&, httplib::Response& res) {
             res.set_redirect("file:///etc/passwd");
         });
