@@ -18,7 +18,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cctype>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -29,6 +28,7 @@
 
 #include "log/tarsa_log.h"
 #include "web/http_client.h"
+#include "web/http_redirect.h"
 
 namespace tarsa {
 
@@ -349,26 +349,6 @@ int PerformOnce(HttpClient& client, const std::string& url, bool post, const std
     return result;
 }
 
-// `location` (absolute, scheme-relative, host-relative or relative) taken
-// against the address `base` that answered with it.
-std::string Resolve(const std::string& base, const std::string& location) {
-    size_t i = 0;
-    while (i < location.size() && (std::isalnum(static_cast<unsigned char>(location[i])) ||
-                                   location[i] == '+' || location[i] == '-' || location[i] == '.'))
-        ++i;
-    if (i > 0 && i < location.size() && location[i] == ':' &&
-        std::isalpha(static_cast<unsigned char>(location[0])))
-        return location;
-    const size_t scheme = base.find("://");
-    if (location.rfind("//", 0) == 0) return base.substr(0, scheme + 1) + location;
-    const size_t pathStart = base.find('/', scheme + 3);
-    const std::string origin = base.substr(0, pathStart);
-    if (location.rfind('/', 0) == 0) return origin + location;
-    std::string path = pathStart == std::string::npos ? "/" : base.substr(pathStart);
-    path = path.substr(0, path.find_first_of("?#"));
-    return origin + path.substr(0, path.rfind('/') + 1) + location;
-}
-
 int Perform(HttpClient& client, const char* op, const std::string& url, const std::string& body,
             const std::string& contentType, HttpReply& reply) {
     reply = HttpReply{};
@@ -386,17 +366,10 @@ int Perform(HttpClient& client, const char* op, const std::string& url, const st
         result = PerformOnce(client, current, post, post ? body : std::string(),
                              post ? contentType : std::string(), start, reply, location);
         if (result != kRedirected) break;
-        const std::string next = Resolve(current, location);
-        const char* refusal = nullptr;
-        if (location.empty() ||
-            (!StartsWithNoCase(next, "http://") && !StartsWithNoCase(next, "https://"))) {
-            refusal = "The server's redirect could not be followed.";
-        } else if (StartsWithNoCase(current, "https://") && StartsWithNoCase(next, "http://")) {
-            // Personal data must not leave an encrypted connection.
-            refusal = "The server redirected the secure request to an insecure address.";
-        } else if (hops >= client.maxRedirects) {
-            refusal = "The server redirected the request too many times.";
-        }
+        const std::string next = ResolveRedirect(current, location);
+        const char* refusal = location.empty()
+                                  ? "The server's redirect could not be followed."
+                                  : RedirectRefusal(current, next, hops, client.maxRedirects);
         if (refusal) {
             reply.body.clear();
             result = Fail(reply, kHttpTransportError, refusal);

@@ -52,7 +52,7 @@ TEST_F(ContentTypes, AreReadFromTheRegistryAsOneWordAtMost) {
 }
 
 TEST(WindowsSystemInfo, ProgramPathAndFileNames) {
-    EXPECT_EQ(FileNameOf(ProgramFilePath()), "win_system_info_test.exe");
+    EXPECT_EQ(FileNameOf(ProgramFilePath()), "win_web_tests.exe");
     EXPECT_EQ(FileNameOf("C:\\a/b\\c.txt"), "c.txt");
 }
 
