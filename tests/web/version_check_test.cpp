@@ -1,6 +1,6 @@
-// Tests of the online version check: reading version documents, and whole
-// checks against a real server with the messages the user sees in the menu
-// and the quiet check.
+// Tests of the online version check: whole checks against a real server with
+// the messages the user sees in the menu and the quiet check (the version
+// documents' rules are in web_text_test.cpp).
 #include "web/version_check.h"
 
 #include <gtest/gtest.h>
@@ -17,71 +17,6 @@ using webtest::ClosedBase;
 using webtest::FakeWindow;
 using webtest::MemoryStore;
 using webtest::TestServer;
-
-TEST(VersionDocument, VersionTextRules) {
-    struct Case {
-        const char* reply;
-        int status;
-        int version;
-        bool direct;
-    };
-    const Case cases[] = {
-        {"2.31 http://dl.example/x.exe\r\n", 0, 231, true},
-        {"231\nhttp://dl.example/info.html", 0, 231, false},
-        {"2 http://dl.example/", 0, 200, false},
-        {"1.5 http://dl.example/", 0, 150, false},
-        {"1.005\thttp://dl.example/", 0, 100, false},
-        {"0.125 http://dl.example/", 0, 13, false},  // 12.5 rounds away from zero
-        {"50 http://dl.example/", 0, 50, false},     // integers from 10 on are not scaled
-        {"  2.29  \nhttp://dl.example/", 0, 229, false},
-        {"no address here", kVersionParseError, 0, false},
-        {"latest http://dl.example/", kVersionParseError, 0, false},
-        {"http://dl.example/ at the start", kVersionParseError, 0, false},
-        {"1e400 http://dl.example/", kVersionParseError, 0, false},
-        {"nan http://dl.example/", kVersionParseError, 0, false},
-        {"2.31 https://dl.example/x.exe", 0, 231, true},
-        {"2.31 httpx://dl.example/x.exe", kVersionParseError, 0, false},
-        {"2.31 http:/dl.example/", kVersionParseError, 0, false},
-        {"2.31 https:dl.example/", kVersionParseError, 0, false},
-        {"2.31 http://dl.example/a\x01"
-         "b",
-         kVersionParseError, 0, false},
-    };
-    for (const Case& c : cases) {
-        const VersionDocument doc = ParseVersionDocument(c.reply);
-        EXPECT_EQ(doc.status, c.status) << c.reply;
-        if (c.status == 0) {
-            EXPECT_EQ(doc.remoteVersion, c.version) << c.reply;
-            EXPECT_EQ(doc.directDownload, c.direct) << c.reply;
-        }
-    }
-    EXPECT_EQ(ParseVersionDocument("2.31 http://dl.example/x.exe  \r\n\t").address,
-              "http://dl.example/x.exe");
-}
-
-TEST(VersionDocument, AddressIsCutTo999Characters) {
-    const std::string address = "http://dl.example/" + std::string(2000, 'a');
-    const VersionDocument doc = ParseVersionDocument("2.40 " + address);
-    EXPECT_EQ(doc.status, 0);
-    EXPECT_EQ(doc.address, address.substr(0, 999));
-}
-
-TEST(VersionDocument, ArbitraryBytesNeverCrash) {
-    uint32_t x = 12345;
-    auto next = [&x] { return x = x * 1103515245u + 12345u; };
-    for (int round = 0; round < 3000; ++round) {
-        std::string bytes;
-        const size_t length = next() % 1500;
-        const size_t linkAt = next() % 1600;
-        for (size_t i = 0; i < length; ++i) {
-            if (i == linkAt) bytes += "http";
-            bytes += static_cast<char>(next() >> 24);
-        }
-        const VersionDocument doc = ParseVersionDocument(bytes);
-        EXPECT_TRUE(doc.status == 0 || doc.status == kVersionParseError);
-        EXPECT_LE(doc.address.size(), kMaxDownloadAddressChars);
-    }
-}
 
 // A version service on 127.0.0.1 that serves one document under
 // /versionfinder/Talox-Firmware.html and counts its requests.
