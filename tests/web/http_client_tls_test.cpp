@@ -129,16 +129,7 @@ struct Pki {
         s.Post("/to-plain", toPlain);
         s.Post(kFeedbackPath, [this](const httplib::Request&, httplib::Response& res,
                                      const httplib::ContentReader& reader) {
-            std::vector<httplib::MultipartFormData> parts;
-            reader(
-                [&](const httplib::MultipartFormData& f) {
-                    parts.push_back(f);
-                    return true;
-                },
-                [&](const char* data, size_t n) {
-                    parts.back().content.append(data, n);
-                    return true;
-                });
+            const std::vector<httplib::MultipartFormData> parts = webtest::ReadMultipart(reader);
             std::lock_guard<std::mutex> lock(m);
             posted = parts;
             res.set_content("<p>Script Completed</p>", "text/html");

@@ -26,16 +26,7 @@ class HttpTestServers {
         });
         s.Post("/up", [](const httplib::Request&, httplib::Response& res,
                          const httplib::ContentReader& reader) {
-            std::vector<httplib::MultipartFormData> parts;
-            reader(
-                [&](const httplib::MultipartFormData& f) {
-                    parts.push_back(f);
-                    return true;
-                },
-                [&](const char* data, size_t n) {
-                    parts.back().content.append(data, n);
-                    return true;
-                });
+            const std::vector<httplib::MultipartFormData> parts = webtest::ReadMultipart(reader);
             std::string report;
             for (const auto& p : parts)
                 report += PartLine(p.name, p.filename, p.content_type, p.content);

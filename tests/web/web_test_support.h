@@ -37,6 +37,22 @@ inline const bool kLoopbackOnly = [] {
     return true;
 }();
 
+// Every part of a multipart/form-data request, as the server's own parser
+// reads it.
+inline std::vector<httplib::MultipartFormData> ReadMultipart(const httplib::ContentReader& reader) {
+    std::vector<httplib::MultipartFormData> parts;
+    reader(
+        [&](const httplib::MultipartFormData& f) {
+            parts.push_back(f);
+            return true;
+        },
+        [&](const char* data, size_t n) {
+            parts.back().content.append(data, n);
+            return true;
+        });
+    return parts;
+}
+
 class TestServer {
   public:
     TestServer() { port_ = server.bind_to_any_port("127.0.0.1"); }
@@ -74,16 +90,7 @@ class FeedbackService {
         });
         srv_.server.Post(kFeedbackPath, [this](const httplib::Request&, httplib::Response& res,
                                                const httplib::ContentReader& reader) {
-            std::vector<httplib::MultipartFormData> parts;
-            reader(
-                [&](const httplib::MultipartFormData& f) {
-                    parts.push_back(f);
-                    return true;
-                },
-                [&](const char* data, size_t n) {
-                    parts.back().content.append(data, n);
-                    return true;
-                });
+            const std::vector<httplib::MultipartFormData> parts = ReadMultipart(reader);
             std::unique_lock<std::mutex> lock(m_);
             posted_ = parts;
             ++posts_;
