@@ -495,10 +495,20 @@ int InstrumentUpdate::RunUpdate() {
     // 20. The new firmware checks itself.
     Step(2);
     Status("Checking new firmware...");
+    // Only the device's own "Code Corrupt!" means a corrupt firmware; a
+    // device that stopped answering or gave no verdict is said to be
+    // unverified, so that a pulled cable is not reported as a bad image.
     int k = TPCheckFirmware(tp_, id.postInit);
-    if (k < 0) {
+    if (k == kTPCorruptFirmware) {
         w_.ErrorOK("The new firmware for your " + N +
                        " is corrupt!\n\nPlease try again or contact Corvane.",
+                   "Firmware Error", MessageKind::Error);
+        return k;
+    }
+    if (k < 0) {
+        w_.ErrorOK("The " + W + " was unable to verify the new firmware in your " + N +
+                       ".\n\nPlease try again or contact Corvane.\n\n[Error " + std::to_string(k) +
+                       "]",
                    "Firmware Error", MessageKind::Error);
         return k;
     }

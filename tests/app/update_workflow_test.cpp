@@ -239,6 +239,9 @@ TEST_P(LostAfterRestartTest, IsReportedOnceByItsOwnStep) {
 INSTANTIATE_TEST_SUITE_P(
     Steps, LostAfterRestartTest,
     ::testing::Values(
+        LostAfterRestart{"check", "post", "Firmware Error",
+                         "The Talox Firmware Updater was unable to verify the new firmware in "
+                         "your Talox.\n\nPlease try again or contact Corvane.\n\n[Error -21]"},
         LostAfterRestart{"restore", "set -site", "Settings Error",
                          "The Talox Firmware Updater failed to restore the settings for your "
                          "Talox.\n\nPlease try again.\n\n[Error -21]"},

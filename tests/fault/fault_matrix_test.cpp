@@ -303,7 +303,8 @@ constexpr const char* kLoaderLost =
     "The Talox Firmware Updater is unable to connect to the firmware loader in your Talox.";
 constexpr const char* kLoaderError =
     "The Talox Firmware Updater encountered an error working with your Talox.";
-constexpr const char* kCorrupt = "The new firmware for your Talox is corrupt!";
+constexpr const char* kNoCheck =
+    "The Talox Firmware Updater was unable to verify the new firmware in your Talox.";
 constexpr const char* kNoRestore =
     "The Talox Firmware Updater failed to restore the settings for your Talox.";
 constexpr const char* kNoClock =
@@ -332,7 +333,7 @@ constexpr Point kPoints[] = {
     {"vectors", "V", 1, false, true, false, kLoaderError},
     {"restart (after vectors)", "V", 1, true, true, true, kLoaderError},
     {"reconnect (version)", "get -ver", 2, false, true, true, kLoaderError},
-    {"firmware check (post)", "post", 1, false, true, true, kCorrupt},
+    {"firmware check (post)", "post", 1, false, true, true, kNoCheck},
     {"restore name", "set -i", 1, false, true, true, kNoRestore},
     {"restore site (text)", "set -site", 1, false, true, true, kNoRestore},
     {"restore depths (list)", "set -depth", 1, false, true, true, kNoRestore},
