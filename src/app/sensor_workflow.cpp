@@ -416,6 +416,10 @@ int SensorUpdate::RunSensorUpdate() {
                        N + ".\n\nPlease calibrate this sensor and check the address.\n\n[Error " +
                        std::to_string(d) + "]",
                    "Settings Error", MessageKind::Error);
+        // A sensor that stopped answering would only fail the type as well,
+        // and the run is not a success: it ends here, and the settings file
+        // stays for the next run.
+        if (d == kSDINoAnswer || d == kTSErrMissing || d == kTSErrSystem || d == kTSErrIo) return d;
     }
     int t = SDISetSensorType(tp_.sdi, static_cast<uint32_t>(w_.TargetSensorType()));
     if (t < 0) {

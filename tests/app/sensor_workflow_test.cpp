@@ -342,6 +342,28 @@ INSTANTIATE_TEST_SUITE_P(HandraAndCommDeviceInRepMode, InterruptedSensorUpdateTe
                          ::testing::Values(InterruptedCase{"hd", {}},
                                            InterruptedCase{"tcd", {"-rep"}}));
 
+// The reader's port vanishing while the sensor's calibration goes back: one
+// message, a failed run (not a success with a warning after it), and the
+// settings file kept for the next run.
+TEST_F(SensorUpdateTest, PortLostDuringTheRestoreIsReportedOnceAsAFailure) {
+    sim::DeviceConfig config;
+    config.reader.sensor.settings = CustomSettings();
+    StartDevice("hd", config);
+    MainWindow& w = Show();
+    sim::Cut cut;
+    cut.kind = sim::Cut::Kind::Vanish;
+    cut.prefix = "?X5";
+    device_->SetCut(cut);
+    EXPECT_LT(Start(), 0);
+    ASSERT_TRUE(device_->CutDone());
+    ASSERT_EQ(ui_.messages.size(), 1u) << ui_.messages.back().text;
+    EXPECT_EQ(ui_.messages[0].caption, "Settings Error");
+    EXPECT_NE(ui_.messages[0].text.find("failed to restore the calibration and address\n"),
+              std::string::npos)
+        << ui_.messages[0].text;
+    EXPECT_TRUE(fs::exists(w.SettingsFilePath()));
+}
+
 // A loader found waiting without any earlier run's settings file: the update
 // is finished, and the restore that finds nothing to read is reported.
 TEST_F(SensorUpdateTest, LoaderWaitingWithoutASettingsFileReportsTheRestore) {
