@@ -12,6 +12,7 @@
 #include "instrument/settings_file.h"
 #include "link/terrel_protocol.h"
 #include "loader/bsl_host.h"
+#include "platform/file_ops.h"
 #include "sdi12/sensor_operations.h"
 #include "serial/timing.h"
 
@@ -257,7 +258,7 @@ int SensorUpdate::SaveSettingsKeepingTheEarlierFile() {
     const std::string& W = w_.WindowCaption();
     const std::string& N = w_.DisplayName();
     struct stat before {};
-    const bool existed = lstat(path.c_str(), &before) == 0;
+    const bool existed = platform::StatNoFollow(path.c_str(), before) == 0;
     std::string serial;
     if (existed) ReadInfoFileValue(path.c_str(), "sn", serial);
     std::string copy;
@@ -283,8 +284,8 @@ int SensorUpdate::SaveSettingsKeepingTheEarlierFile() {
     // The save writes a new file and renames it over the old one, so a file
     // that was replaced is another file now.
     struct stat after {};
-    const bool replaced = lstat(path.c_str(), &after) != 0 || after.st_dev != before.st_dev ||
-                          after.st_ino != before.st_ino;
+    const bool replaced = platform::StatNoFollow(path.c_str(), after) != 0 ||
+                          after.st_dev != before.st_dev || after.st_ino != before.st_ino;
     if (!replaced) {
         unlink(copy.c_str());
         return r;
