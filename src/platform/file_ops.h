@@ -8,6 +8,7 @@
 
 #include <sys/stat.h>
 
+#include <cstdint>
 #include <ctime>
 #include <string>
 
@@ -44,6 +45,18 @@ int MakeOwnerOnlyFolder(const char* path);
 
 // The status of `path` itself: a symbolic link is not followed. 0 or -errno.
 int StatNoFollow(const char* path, struct stat& st);
+
+// What tells one file from another: two looks at one file give the same
+// identity, a file put in its place by a rename gives another.
+struct FileIdentity {
+    uint64_t volume = 0;
+    uint64_t index = 0;
+    bool operator==(const FileIdentity&) const = default;
+};
+
+// The identity of the file at `path` (of a symbolic link itself, not of what
+// it names). 0 or -errno.
+int IdentifyFile(const char* path, FileIdentity& identity);
 
 // The time of `utc` read as Coordinated Universal Time, or -1. `utc` is
 // normalised as mktime does (a 13th month becomes January of the next year).

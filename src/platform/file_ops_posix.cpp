@@ -60,6 +60,14 @@ int StatNoFollow(const char* path, struct stat& st) {
     return Result(lstat(path, &st));
 }
 
+int IdentifyFile(const char* path, FileIdentity& identity) {
+    struct stat st {};
+    if (lstat(path, &st) != 0) return -errno;
+    identity.volume = static_cast<uint64_t>(st.st_dev);
+    identity.index = static_cast<uint64_t>(st.st_ino);
+    return 0;
+}
+
 time_t UtcToTime(struct tm& utc) {
     return timegm(&utc);
 }

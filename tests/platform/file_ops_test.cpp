@@ -76,6 +76,23 @@ TEST_F(FileOps, OpenAndStatTellAFileAFolderAndNothingApart) {
     EXPECT_EQ(StatNoFollow(Path("missing.txt").c_str(), st), -ENOENT);
 }
 
+TEST_F(FileOps, AFileRenamedInAnothersPlaceIsAnotherFile) {
+    const std::string target = Put("settings.txt", "old");
+    FileIdentity before;
+    FileIdentity again;
+    ASSERT_EQ(IdentifyFile(target.c_str(), before), 0);
+    std::ofstream(target, std::ios::app) << "written in place";
+    ASSERT_EQ(IdentifyFile(target.c_str(), again), 0);
+    EXPECT_EQ(before, again) << "a file written to stays the same file";
+
+    const std::string fresh = Put("settings.new", "new");
+    ASSERT_EQ(RenameOver(fresh.c_str(), target.c_str()), 0);
+    FileIdentity after;
+    ASSERT_EQ(IdentifyFile(target.c_str(), after), 0);
+    EXPECT_NE(before, after);
+    EXPECT_EQ(IdentifyFile(fresh.c_str(), after), -ENOENT);
+}
+
 TEST(UtcToTime, ReadsTheTimeAsUtcAndNormalisesIt) {
     struct Case {
         int year, month0, day, hour;
