@@ -748,11 +748,17 @@ int ErrnoResult(int error) {
     }
 }
 
+int NotASettingsFile(const Tarsa_protocol* tp, const char* path) {
+    if (tp) Log(*tp, kLogOutcome, "ReadInfoFile found no settings file at %s", path);
+    return kTPBadAnswer;
+}
+
 // Reads the whole regular file at `path` into `out`. Returns 1 or an error;
 // `tp` (or null) receives the log line of a file that is not one.
 int ReadWholeFile(const Tarsa_protocol* tp, const char* path, std::string& out) {
-    // Non-blocking so that a FIFO in the file's place cannot hang the open.
+    // A FIFO in the file's place cannot hang the open.
     const int fd = platform::OpenForReading(path);
+    if (fd == -EISDIR) return NotASettingsFile(tp, path);
     if (fd < 0) return ErrnoResult(-fd);
     struct stat st {};
     if (fstat(fd, &st) != 0) {
@@ -762,8 +768,7 @@ int ReadWholeFile(const Tarsa_protocol* tp, const char* path, std::string& out) 
     }
     if (!S_ISREG(st.st_mode) || static_cast<uint64_t>(st.st_size) > kMaxFileSize) {
         close(fd);
-        if (tp) Log(*tp, kLogOutcome, "ReadInfoFile found no settings file at %s", path);
-        return kTPBadAnswer;
+        return NotASettingsFile(tp, path);
     }
     out.assign(static_cast<size_t>(st.st_size), '\0');
     size_t done = 0;

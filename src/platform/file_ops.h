@@ -15,7 +15,8 @@
 namespace tarsa::platform {
 
 // Opens `path` for reading. A FIFO in the file's place does not block the
-// open; the caller checks with fstat that it opened a regular file.
+// open; the caller checks with fstat that it opened a regular file. A folder
+// opens on POSIX systems and gives -EISDIR on Windows.
 int OpenForReading(const char* path);
 
 // Creates `path`, which must not exist yet, and opens it for writing. Only

@@ -49,9 +49,17 @@ constexpr int kOwnerReadWrite = _S_IREAD | _S_IWRITE;
 
 }  // namespace
 
-// Windows has no FIFO that could take a file's place.
+// Windows has no FIFO that could take a file's place. A folder does not open
+// as a file (the C library says only "access denied"); it is named as what it
+// is, so that callers can tell it from a file they may not read.
 int OpenForReading(const char* path) {
-    return Result(_open(path, _O_RDONLY | _O_BINARY | _O_NOINHERIT));
+    const int fd = _open(path, _O_RDONLY | _O_BINARY | _O_NOINHERIT);
+    if (fd >= 0) return fd;
+    const int error = errno;
+    const DWORD attributes = GetFileAttributesA(path);
+    const bool folder =
+        attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    return Fail(error == EACCES && folder ? EISDIR : error);
 }
 
 int CreateNewOwnerOnly(const char* path) {
