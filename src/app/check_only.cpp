@@ -8,6 +8,7 @@
 #include "app/settings_transfer.h"
 #include "app/update_workflow.h"
 #include "instrument/settings_file.h"
+#include "platform/file_ops.h"
 
 namespace tarsa::app {
 namespace {
@@ -60,7 +61,7 @@ int RunCheckOnly(MainWindow& w, const std::string& settingsPath, std::string& su
     auto body = [&]() -> int {
         // A chosen file is replaced only when it is a settings file.
         struct stat st {};
-        if (!settingsPath.empty() && lstat(path.c_str(), &st) == 0) {
+        if (!settingsPath.empty() && platform::StatNoFollow(path.c_str(), st) == 0) {
             std::string word;
             if (!S_ISREG(st.st_mode) || ReadInfoFileValue(path.c_str(), "type", word) < 0) {
                 w.ErrorOK("The file\n" + path + "\nis not a settings file, so the " + W +

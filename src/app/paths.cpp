@@ -1,7 +1,6 @@
 #include "app/paths.h"
 
 #include <dirent.h>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,6 +11,8 @@
 #include <cstring>
 #include <utility>
 #include <vector>
+
+#include "platform/file_ops.h"
 
 namespace tarsa::app {
 namespace {
@@ -46,13 +47,12 @@ bool AllDigits(const std::string& s, size_t from, size_t count) {
 // kept in the history, or a move to a history on another file system.
 // Returns 1 or -(errno).
 int CopyFile(const std::string& from, const std::string& to) {
-    const int in = open(from.c_str(), O_RDONLY | O_CLOEXEC);
-    if (in < 0) return -errno;
-    const int out = open(to.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    const int in = platform::OpenForReading(from.c_str());
+    if (in < 0) return in;
+    const int out = platform::CreateNewOwnerOnly(to.c_str());
     if (out < 0) {
-        const int error = errno;
         close(in);
-        return -error;
+        return out;
     }
     int rc = 1;
     char buffer[8192];
@@ -75,19 +75,11 @@ int CopyFile(const std::string& from, const std::string& to) {
         }
         if (rc < 0) break;
     }
-    if (rc > 0 && fsync(out) != 0) rc = -errno;
+    if (rc > 0 && platform::SyncFile(out) != 0) rc = -errno;
     if (close(out) != 0 && rc > 0) rc = -errno;
     close(in);
     if (rc < 0) unlink(to.c_str());
     return rc;
-}
-
-void SyncFolder(const std::string& folder) {
-    const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd >= 0) {
-        fsync(fd);
-        close(fd);
-    }
 }
 
 // The first history path for `device`, `serial` and `now` that is not taken;
@@ -98,7 +90,7 @@ std::string FreeHistoryPath(const std::string& folder, const std::string& device
         std::string candidate =
             folder + FolderSeparator() + HistoryFileName(device, serial, now, copy);
         struct stat existing {};
-        if (lstat(candidate.c_str(), &existing) != 0 && errno == ENOENT) return candidate;
+        if (platform::StatNoFollow(candidate.c_str(), existing) == -ENOENT) return candidate;
     }
     return {};
 }
@@ -109,7 +101,8 @@ bool MakeFolders(const std::string& path) {
     if (path.empty()) return false;
     for (size_t pos = path.find('/', 1);; pos = path.find('/', pos + 1)) {
         std::string partial = path.substr(0, pos);
-        if (mkdir(partial.c_str(), 0700) != 0 && errno != EEXIST) return false;
+        const int made = platform::MakeOwnerOnlyFolder(partial.c_str());
+        if (made != 0 && made != -EEXIST) return false;
         if (pos == std::string::npos) break;
     }
     struct stat st {};
@@ -157,8 +150,8 @@ bool HistoryFileTime(const std::string& name, time_t& when) {
     utc.tm_min = std::atoi(stem.substr(at + 11, 2).c_str());
     utc.tm_sec = std::atoi(stem.substr(at + 13, 2).c_str());
     const struct tm asRead = utc;
-    when = timegm(&utc);
-    // timegm normalises a 13th month or a 32nd day; such a name is not ours.
+    when = platform::UtcToTime(utc);
+    // UtcToTime normalises a 13th month or a 32nd day; such a name is not ours.
     return when != static_cast<time_t>(-1) && utc.tm_year == asRead.tm_year &&
            utc.tm_mon == asRead.tm_mon && utc.tm_mday == asRead.tm_mday &&
            utc.tm_hour == asRead.tm_hour && utc.tm_min == asRead.tm_min;
@@ -168,7 +161,9 @@ int MoveToSettingsHistory(const std::string& path, const std::string& dataFolder
                           const std::string& device, const std::string& serial, time_t now,
                           std::string& movedTo) {
     struct stat st {};
-    if (lstat(path.c_str(), &st) != 0) return errno == ENOENT ? 0 : -errno;
+    if (const int rc = platform::StatNoFollow(path.c_str(), st); rc != 0) {
+        return rc == -ENOENT ? 0 : rc;
+    }
     if (!S_ISREG(st.st_mode)) return 0;  // not a settings file: nothing to keep
     const std::string folder = SettingsHistoryFolder(dataFolder);
     errno = 0;
@@ -177,8 +172,8 @@ int MoveToSettingsHistory(const std::string& path, const std::string& dataFolder
     const std::string target = FreeHistoryPath(folder, device, serial, now);
     if (target.empty()) return -EEXIST;
 
-    if (rename(path.c_str(), target.c_str()) != 0) {
-        if (errno != EXDEV) return -errno;
+    if (const int moved = platform::RenameOver(path.c_str(), target.c_str()); moved != 0) {
+        if (moved != -EXDEV) return moved;
         const int rc = CopyFile(path, target);
         if (rc < 0) return rc;
         if (unlink(path.c_str()) != 0) {
@@ -188,7 +183,7 @@ int MoveToSettingsHistory(const std::string& path, const std::string& dataFolder
         }
     }
     chmod(target.c_str(), 0600);
-    SyncFolder(folder);
+    platform::SyncFolder(folder);
     movedTo = target;
     PruneSettingsHistory(folder, now);
     return 1;
@@ -198,7 +193,9 @@ int CopyToSettingsHistory(const std::string& path, const std::string& dataFolder
                           const std::string& device, const std::string& serial, time_t now,
                           std::string& copiedTo) {
     struct stat st {};
-    if (lstat(path.c_str(), &st) != 0) return errno == ENOENT ? 0 : -errno;
+    if (const int rc = platform::StatNoFollow(path.c_str(), st); rc != 0) {
+        return rc == -ENOENT ? 0 : rc;
+    }
     if (!S_ISREG(st.st_mode)) return 0;
     const std::string folder = SettingsHistoryFolder(dataFolder);
     errno = 0;
@@ -207,7 +204,7 @@ int CopyToSettingsHistory(const std::string& path, const std::string& dataFolder
     if (target.empty()) return -EEXIST;
     const int rc = CopyFile(path, target);
     if (rc < 0) return rc;
-    SyncFolder(folder);
+    platform::SyncFolder(folder);
     copiedTo = target;
     PruneSettingsHistory(folder, now);
     return 1;
@@ -230,7 +227,8 @@ int PruneSettingsHistory(const std::string& historyFolder, time_t now) {
         if (now - files[i].first < kHistoryKeepSeconds) continue;
         const std::string file = historyFolder + FolderSeparator() + files[i].second;
         struct stat st {};
-        if (lstat(file.c_str(), &st) == 0 && S_ISREG(st.st_mode) && unlink(file.c_str()) == 0) {
+        if (platform::StatNoFollow(file.c_str(), st) == 0 && S_ISREG(st.st_mode) &&
+            unlink(file.c_str()) == 0) {
             ++removed;
         }
     }

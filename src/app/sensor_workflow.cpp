@@ -1,6 +1,5 @@
 #include "app/sensor_workflow.h"
 
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -12,6 +11,7 @@
 #include "instrument/settings_file.h"
 #include "link/terrel_protocol.h"
 #include "loader/bsl_host.h"
+#include "platform/file_ops.h"
 #include "sdi12/sensor_operations.h"
 #include "serial/timing.h"
 
@@ -256,8 +256,8 @@ int SensorUpdate::SaveSettingsKeepingTheEarlierFile() {
     const std::string path = w_.SettingsFilePath();
     const std::string& W = w_.WindowCaption();
     const std::string& N = w_.DisplayName();
-    struct stat before {};
-    const bool existed = lstat(path.c_str(), &before) == 0;
+    platform::FileIdentity before;
+    const bool existed = platform::IdentifyFile(path.c_str(), before) == 0;
     std::string serial;
     if (existed) ReadInfoFileValue(path.c_str(), "sn", serial);
     std::string copy;
@@ -282,9 +282,8 @@ int SensorUpdate::SaveSettingsKeepingTheEarlierFile() {
 
     // The save writes a new file and renames it over the old one, so a file
     // that was replaced is another file now.
-    struct stat after {};
-    const bool replaced = lstat(path.c_str(), &after) != 0 || after.st_dev != before.st_dev ||
-                          after.st_ino != before.st_ino;
+    platform::FileIdentity after;
+    const bool replaced = platform::IdentifyFile(path.c_str(), after) != 0 || after != before;
     if (!replaced) {
         unlink(copy.c_str());
         return r;

@@ -6,6 +6,7 @@
 
 #include "app/update_workflow.h"
 #include "instrument/settings_file.h"
+#include "platform/file_ops.h"
 
 namespace tarsa::app {
 namespace {
@@ -186,7 +187,7 @@ int BackupSettingsToFile(MainWindow& w, const std::string& path) {
         // A file already there is replaced only when it is a settings file.
         std::string word;
         struct stat st {};
-        const bool exists = lstat(path.c_str(), &st) == 0;
+        const bool exists = platform::StatNoFollow(path.c_str(), st) == 0;
         if (exists) {
             const int f =
                 S_ISREG(st.st_mode) ? ReadInfoFileValue(path.c_str(), "type", word) : kTPBadAnswer;

@@ -23,7 +23,6 @@
 // \\, \n or \r, so no value can end its line early or add a line of its
 // own, and every value reads back as it was written. A backslash before any
 // other character is read as itself.
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -44,6 +43,7 @@
 
 #include "instrument/protocol_internal.h"
 #include "log/tarsa_log.h"
+#include "platform/file_ops.h"
 
 namespace tarsa {
 
@@ -221,12 +221,10 @@ void WriteSensorLines(const TarsaSDI12& sdi, std::string& out) {
 // Writes `content` to a fresh owner-only file beside `path`, flushes it and
 // renames it over `path`. Returns 1 or -(errno); `step` names what failed.
 int ReplaceFile(const std::string& path, const std::string& content, const char*& step) {
-    std::vector<char> temp(path.begin(), path.end());
-    const char suffix[] = ".XXXXXX";
-    temp.insert(temp.end(), suffix, suffix + sizeof suffix);
+    std::string temp;
     step = "open";
-    const int fd = mkostemp(temp.data(), O_CLOEXEC);  // created with mode 0600
-    if (fd < 0) return -errno;
+    const int fd = platform::CreateTempBeside(path, temp);
+    if (fd < 0) return fd;
     int rc = 1;
     size_t done = 0;
     step = "write";
@@ -241,25 +239,20 @@ int ReplaceFile(const std::string& path, const std::string& content, const char*
     }
     if (rc > 0) {
         step = "flush";
-        if (fsync(fd) != 0) rc = -errno;
+        if (platform::SyncFile(fd) != 0) rc = -errno;
     }
     if (close(fd) != 0 && rc > 0) rc = -errno;
     if (rc > 0) {
         step = "rename";
-        if (rename(temp.data(), path.c_str()) != 0) rc = -errno;
+        if (platform::RenameOver(temp.c_str(), path.c_str()) != 0) rc = -errno;
     }
     if (rc < 0) {
-        unlink(temp.data());
+        unlink(temp.c_str());
         return rc;
     }
     // Make the rename itself durable; a failure here loses nothing written.
     const size_t slash = path.find_last_of('/');
-    const std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
-    const int dir = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-        fsync(dir);
-        close(dir);
-    }
+    platform::SyncFolder(slash == std::string::npos ? "." : path.substr(0, slash + 1));
     return 1;
 }
 
@@ -755,12 +748,18 @@ int ErrnoResult(int error) {
     }
 }
 
+int NotASettingsFile(const Tarsa_protocol* tp, const char* path) {
+    if (tp) Log(*tp, kLogOutcome, "ReadInfoFile found no settings file at %s", path);
+    return kTPBadAnswer;
+}
+
 // Reads the whole regular file at `path` into `out`. Returns 1 or an error;
 // `tp` (or null) receives the log line of a file that is not one.
 int ReadWholeFile(const Tarsa_protocol* tp, const char* path, std::string& out) {
-    // Non-blocking so that a FIFO in the file's place cannot hang the open.
-    const int fd = open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) return ErrnoResult(errno);
+    // A FIFO in the file's place cannot hang the open.
+    const int fd = platform::OpenForReading(path);
+    if (fd == -EISDIR) return NotASettingsFile(tp, path);
+    if (fd < 0) return ErrnoResult(-fd);
     struct stat st {};
     if (fstat(fd, &st) != 0) {
         const int error = errno;
@@ -769,8 +768,7 @@ int ReadWholeFile(const Tarsa_protocol* tp, const char* path, std::string& out) 
     }
     if (!S_ISREG(st.st_mode) || static_cast<uint64_t>(st.st_size) > kMaxFileSize) {
         close(fd);
-        if (tp) Log(*tp, kLogOutcome, "ReadInfoFile found no settings file at %s", path);
-        return kTPBadAnswer;
+        return NotASettingsFile(tp, path);
     }
     out.assign(static_cast<size_t>(st.st_size), '\0');
     size_t done = 0;

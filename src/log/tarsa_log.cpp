@@ -7,6 +7,8 @@
 #include <memory>
 #include <vector>
 
+#include "platform/file_ops.h"
+
 namespace tarsa {
 namespace {
 
@@ -104,7 +106,7 @@ bool TarsaLog::KeepTail(uint32_t count) {
     bool ok = fwrite(buffer.data(), 1, got, temp.get()) == got;
     log.reset();
     ok = (fclose(temp.release()) == 0) && ok;
-    if (!ok || rename(tempName.c_str(), fileName_.c_str()) != 0) {
+    if (!ok || platform::RenameOver(tempName.c_str(), fileName_.c_str()) != 0) {
         remove(tempName.c_str());
         return false;
     }

@@ -1,7 +1,6 @@
 // The feedback window's logic and the feedback submission.
 #include "web/feedback_form.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,6 +10,7 @@
 #include <vector>
 
 #include "log/tarsa_log.h"
+#include "platform/file_ops.h"
 #include "web/feedback_texts.h"
 #include "web/system_info.h"
 #include "web/web_config.h"
@@ -36,9 +36,9 @@ std::string ErrnoText(int err) {
 // Reads a regular file of at most `cap` bytes into `data`. False with `error`
 // set otherwise; never blocks on a pipe or device.
 bool ReadAttachment(const std::string& path, size_t cap, std::string& data, std::string& error) {
-    const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    const int fd = platform::OpenForReading(path.c_str());
     if (fd < 0) {
-        error = ErrnoText(errno);
+        error = ErrnoText(-fd);
         return false;
     }
     struct stat st {};

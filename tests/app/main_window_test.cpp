@@ -12,6 +12,7 @@
 #include <sstream>
 
 #include "fake_ui.h"
+#include "support/test_env.h"
 #include "web/web_config.h"
 
 namespace tarsa::app {
@@ -22,8 +23,8 @@ using test::FakeUi;
 
 // The web services of these tests are a local port where nothing listens.
 const bool kOffline = [] {
-    setenv("TARSA_VERSION_SERVICE", "http://127.0.0.1:9", 1);
-    setenv("TARSA_FEEDBACK_SERVICE", "http://127.0.0.1:9", 1);
+    tarsa::test::SetEnv("TARSA_VERSION_SERVICE", "http://127.0.0.1:9");
+    tarsa::test::SetEnv("TARSA_FEEDBACK_SERVICE", "http://127.0.0.1:9");
     return true;
 }();
 

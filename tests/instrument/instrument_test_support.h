@@ -1,5 +1,6 @@
-// Test support for the instrument protocol: a temporary folder, a log file to
-// inspect, and a small scripted text-command instrument on a real pty.
+// Test support for the instrument protocol: protocol_fixture.h's folder,
+// protocol object and log, and a small scripted text-command instrument on a
+// real pty.
 //
 // FakeInstrument keeps its settings in a map from option word to value and
 // answers "get -word" and "set -word value" from it, plus the record lists,
@@ -23,6 +24,7 @@
 
 #include "instrument/tarsa_protocol.h"
 #include "log/tarsa_log.h"
+#include "protocol_fixture.h"
 #include "support/scripted_device.h"
 
 namespace tarsa::test {
@@ -48,37 +50,6 @@ inline std::string Base64(const std::string& bytes) {
         }
     }
     return out;
-}
-
-class TempFolder {
-  public:
-    TempFolder() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "tarsa-inst-XXXXXX");
-        std::vector<char> buffer(pattern.begin(), pattern.end());
-        buffer.push_back('\0');
-        if (mkdtemp(buffer.data())) path_ = buffer.data();
-    }
-    ~TempFolder() {
-        if (getenv("KEEP_TMP")) return;  // keep the log for a look after the run
-        std::error_code ignored;
-        if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
-    }
-    std::string File(const std::string& name) const { return path_ + "/" + name; }
-
-  private:
-    std::string path_;
-};
-
-inline std::string ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-inline void WriteAll(const std::string& path, const std::string& text) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
 }
 
 // A scripted instrument with settings, records and maintenance answers.
@@ -162,12 +133,10 @@ class FakeInstrument {
 };
 
 // A protocol object with a log in a temporary folder and a scripted device.
-class InstrumentFixture : public ::testing::Test {
+class InstrumentFixture : public ProtocolFixture {
   protected:
-    void SetUp() override {
-        log_ = std::make_unique<TarsaLog>(folder_.File("test.log").c_str(), kLogBytes, true);
-        tp_ = std::make_unique<Tarsa_protocol>(log_.get());
-    }
+    // Devices outlive the protocol object that disconnects from them.
+    ~InstrumentFixture() override { tp_.reset(); }
 
     // Starts a scripted device and connects to it with TPConnect.
     int StartAndConnect(ScriptedDevice::Script script, uint32_t tries = 3) {
@@ -195,27 +164,15 @@ class InstrumentFixture : public ::testing::Test {
         return out;
     }
 
-    std::string LogText() const { return ReadAll(folder_.File("test.log")); }
-    bool Logged(const std::string& text) const { return LogText().find(text) != std::string::npos; }
-    size_t LoggedCount(const std::string& text) const {
-        const std::string log = LogText();
-        size_t n = 0;
-        for (size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) ++n;
-        return n;
-    }
-
-    // Fakes outlive the devices that call them, devices outlive the protocol
-    // object that disconnects from them (members are destroyed in reverse).
+    // Fakes outlive the devices that call them (members are destroyed in
+    // reverse).
     FakeInstrument& Fake(std::string identity, std::map<std::string, std::string> values = {}) {
         fakes_.push_back(std::make_unique<FakeInstrument>(std::move(identity), std::move(values)));
         return *fakes_.back();
     }
 
-    TempFolder folder_;
-    std::unique_ptr<TarsaLog> log_;
     std::vector<std::unique_ptr<FakeInstrument>> fakes_;
     std::unique_ptr<ScriptedDevice> device_;
-    std::unique_ptr<Tarsa_protocol> tp_;
     InstrumentIdentity identity_;
 };
 

@@ -18,6 +18,7 @@
 #include "loader/firmware_image.h"
 #include "loader/ti_txt.h"
 #include "log/tarsa_log.h"
+#include "support/test_env.h"
 
 namespace tarsa {
 namespace {
@@ -26,11 +27,7 @@ namespace fs = std::filesystem;
 
 class TempDir {
   public:
-    TempDir() {
-        std::string tmpl = (fs::temp_directory_path() / "ti_txt_test.XXXXXX").string();
-        char* made = mkdtemp(tmpl.data());
-        path_ = made ? made : "";
-    }
+    TempDir() : path_(test::MakeTempFolder("ti_txt_test.")) {}
     ~TempDir() {
         std::error_code ec;
         if (!path_.empty()) fs::remove_all(path_, ec);
