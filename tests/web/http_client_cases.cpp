@@ -53,7 +53,7 @@ TEST(HttpClient, MultipartPartsArriveInOrderWithFileNamesAndTypes) {
     EXPECT_EQ(reply.body, expected);
 }
 
-TEST(HttpClient, OverlongRepliesAreCutOffNotCollected) {
+TEST(HttpClient, OverlongRepliesAreCutOffAndDownloadsReportProgress) {
     HttpClient client;
     client.maxReplyBytes = 100000;
     HttpReply reply;
@@ -67,8 +67,17 @@ TEST(HttpClient, OverlongRepliesAreCutOffNotCollected) {
     EXPECT_EQ(HttpGetBounded(client, Bases().server + "/big", 1000, 20000, reply),
               kHttpReplyTooLarge);
     EXPECT_EQ(client.maxReplyBytes, 400000u);
+    uint64_t total = 0, done = 0;
+    client.progress = [&](HttpDirection direction, uint64_t t, uint64_t d) {
+        if (direction != HttpDirection::kDownload) return;
+        EXPECT_GE(d, done) << "progress never goes back";
+        total = t;
+        done = d;
+    };
     ASSERT_EQ(HttpGet(client, Bases().server + "/big", reply), kHttpOk) << reply.error;
     EXPECT_EQ(reply.body.size(), 300000u);
+    EXPECT_EQ(total, 300000u) << "the reply's length is known";
+    EXPECT_EQ(done, 300000u) << "the last report is the whole reply";
 }
 
 TEST(HttpClient, SilentServerTimesOutWhilePumping) {
