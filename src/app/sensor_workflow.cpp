@@ -392,19 +392,7 @@ int SensorUpdate::RunSensorUpdate() {
     Status("Checking new firmware...");
     DelayMs(kAfterRestartMs);
     int k = SDICheckBinary(tp_.sdi);
-    if (k == kSDICorruptFirmware) {
-        w_.ErrorOK("The new firmware for your " + N +
-                       " is corrupt!\n\nPlease try again or contact Corvane.",
-                   "Firmware Error", MessageKind::Error);
-        return kSDICorruptFirmware;
-    }
-    if (k < 0) {
-        w_.ErrorOK("The " + W + " was unable to verify the new firmware in your " + N +
-                       ".\n\nPlease try again or contact Corvane.\n\n[Error " + std::to_string(k) +
-                       "]",
-                   "Firmware Error", MessageKind::Error);
-        return k;
-    }
+    if (k < 0) return ReportFailedFirmwareCheck(w_, k, k == kSDICorruptFirmware);
 
     // 13-14. Calibration, address and type; failures are reported, not fatal.
     w_.StepProgress(1);

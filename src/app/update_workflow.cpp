@@ -271,6 +271,20 @@ std::string LoaderFailureText(const MainWindow& w, int e) {
            w.DisplayName() + ".\n\nPlease try again.\n\n[Error " + std::to_string(e) + "]";
 }
 
+int ReportFailedFirmwareCheck(MainWindow& w, int code, bool corrupt) {
+    if (corrupt) {
+        w.ErrorOK("The new firmware for your " + w.DisplayName() +
+                      " is corrupt!\n\nPlease try again or contact Corvane.",
+                  "Firmware Error", MessageKind::Error);
+    } else {
+        w.ErrorOK("The " + w.WindowCaption() + " was unable to verify the new firmware in your " +
+                      w.DisplayName() + ".\n\nPlease try again or contact Corvane.\n\n[Error " +
+                      std::to_string(code) + "]",
+                  "Firmware Error", MessageKind::Error);
+    }
+    return code;
+}
+
 int EraseAndUpload(MainWindow& w, const InstrumentIdentity& id, uint32_t pauseBeforeUploadMs) {
     TarsaBSLHost& host = w.Host();
     auto status = [&](const std::string& text) {
@@ -499,19 +513,7 @@ int InstrumentUpdate::RunUpdate() {
     // device that stopped answering or gave no verdict is said to be
     // unverified, so that a pulled cable is not reported as a bad image.
     int k = TPCheckFirmware(tp_, id.postInit);
-    if (k == kTPCorruptFirmware) {
-        w_.ErrorOK("The new firmware for your " + N +
-                       " is corrupt!\n\nPlease try again or contact Corvane.",
-                   "Firmware Error", MessageKind::Error);
-        return k;
-    }
-    if (k < 0) {
-        w_.ErrorOK("The " + W + " was unable to verify the new firmware in your " + N +
-                       ".\n\nPlease try again or contact Corvane.\n\n[Error " + std::to_string(k) +
-                       "]",
-                   "Firmware Error", MessageKind::Error);
-        return k;
-    }
+    if (k < 0) return ReportFailedFirmwareCheck(w_, k, k == kTPCorruptFirmware);
     if (w_.Config().resetActuator) {
         char answer[32] = {};
         int length = sizeof answer;

@@ -65,6 +65,11 @@ std::string PortFailureText(int code, const std::string& friendlyName);
 // "The W encountered an error working with your N ... [Error E]".
 std::string LoaderFailureText(const MainWindow& window, int e);
 
+// Shows the message of a failed self-check of the new firmware and returns
+// `code`: "corrupt" when the device said so (`corrupt`), "unable to verify"
+// with the code otherwise (no answer, no verdict).
+int ReportFailedFirmwareCheck(MainWindow& window, int code, bool corrupt);
+
 // Erases the information memory and the flash, uploads the image and sends
 // the vectors with the memory map of `identity`, showing each phase; a
 // failure shows its message and returns its code. `pauseBeforeUploadMs` is
