@@ -97,14 +97,19 @@ std::string FreeHistoryPath(const std::string& folder, const std::string& device
 
 }  // namespace
 
+// Each leading part is made in turn, split at "/" and at the platform's own
+// separator. A part that cannot be made is passed over (a drive such as
+// "C:" or a share's name cannot, nor can a parent the user may not write
+// but which exists): only the whole path must be made or be there already.
 bool MakeFolders(const std::string& path) {
     if (path.empty()) return false;
-    for (size_t pos = path.find('/', 1);; pos = path.find('/', pos + 1)) {
-        std::string partial = path.substr(0, pos);
-        const int made = platform::MakeOwnerOnlyFolder(partial.c_str());
-        if (made != 0 && made != -EEXIST) return false;
-        if (pos == std::string::npos) break;
+    const char separators[] = {'/', FolderSeparator()[0], '\0'};
+    for (size_t pos = path.find_first_of(separators, 1); pos != std::string::npos;
+         pos = path.find_first_of(separators, pos + 1)) {
+        platform::MakeOwnerOnlyFolder(path.substr(0, pos).c_str());
     }
+    const int made = platform::MakeOwnerOnlyFolder(path.c_str());
+    if (made != 0 && made != -EEXIST) return false;
     struct stat st {};
     return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }

@@ -66,6 +66,15 @@ TEST_F(History, MoveKeepsTheFileBesideAnEarlierOne) {
     EXPECT_TRUE(fs::exists(settings)) << "a failed move leaves the file where it was";
 }
 
+TEST_F(History, FoldersAreMadeWithTheirMissingParents) {
+    const std::string nested = (dir_ / "a").string() + FolderSeparator() + "b/c";
+    EXPECT_TRUE(MakeFolders(nested));
+    EXPECT_TRUE(fs::is_directory(nested));
+    EXPECT_TRUE(MakeFolders(nested)) << "made already";
+    std::ofstream(dir_ / "file") << "in the way";
+    EXPECT_FALSE(MakeFolders((dir_ / "file" / "d").string()));
+}
+
 TEST_F(History, KeepsTheNewestHundredAndEverythingYoungerThanThirtyDays) {
     struct Case {
         int young;  // files moved within the last 30 days
