@@ -35,6 +35,7 @@ std::string ResolveRedirect(const std::string& base, const std::string& location
     std::string path = pathStart == std::string::npos ? "/" : base.substr(pathStart);
     path = path.substr(0, path.find_first_of("?#"));
     if (path.empty()) path = "/";
+    if (location.rfind('?', 0) == 0) return origin + path + location;
     return origin + path.substr(0, path.rfind('/') + 1) + location;
 }
 

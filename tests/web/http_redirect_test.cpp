@@ -20,6 +20,7 @@ TEST(HttpRedirect, LocationsResolveAgainstTheAnsweringAddress) {
         {"http://h:8080", "c", "http://h:8080/c"},
         {"http://h?x=/y", "c", "http://h/c"},
         {"http://h/a/", "", "http://h/a/"},
+        {"http://h/a/b?old", "?new", "http://h/a/b?new"},
     };
     for (const auto& r : rows)
         EXPECT_EQ(ResolveRedirect(r.base, r.location), r.resolved) << r.base << " + " << r.location;
