@@ -162,21 +162,37 @@ bool HistoryFileTime(const std::string& name, time_t& when) {
            utc.tm_hour == asRead.tm_hour && utc.tm_min == asRead.tm_min;
 }
 
-int MoveToSettingsHistory(const std::string& path, const std::string& dataFolder,
-                          const std::string& device, const std::string& serial, time_t now,
-                          std::string& movedTo) {
+namespace {
+
+// What moving and copying into the history share: 1 with the history folder
+// made and a free name in it, 0 when `path` is no regular file (nothing to
+// keep), or -errno.
+int PrepareHistoryEntry(const std::string& path, const std::string& dataFolder,
+                        const std::string& device, const std::string& serial, time_t now,
+                        std::string& folder, std::string& target) {
     struct stat st {};
     if (const int rc = platform::StatNoFollow(path.c_str(), st); rc != 0) {
         return rc == -ENOENT ? 0 : rc;
     }
     if (!S_ISREG(st.st_mode)) return 0;  // not a settings file: nothing to keep
-    const std::string folder = SettingsHistoryFolder(dataFolder);
+    folder = SettingsHistoryFolder(dataFolder);
     errno = 0;
     if (!MakeFolders(folder)) return errno ? -errno : -ENOTDIR;
+    target = FreeHistoryPath(folder, device, serial, now);
+    return target.empty() ? -EEXIST : 1;
+}
 
-    const std::string target = FreeHistoryPath(folder, device, serial, now);
-    if (target.empty()) return -EEXIST;
+}  // namespace
 
+int MoveToSettingsHistory(const std::string& path, const std::string& dataFolder,
+                          const std::string& device, const std::string& serial, time_t now,
+                          std::string& movedTo) {
+    std::string folder, target;
+    if (const int ready =
+            PrepareHistoryEntry(path, dataFolder, device, serial, now, folder, target);
+        ready != 1) {
+        return ready;
+    }
     if (const int moved = platform::RenameOver(path.c_str(), target.c_str()); moved != 0) {
         if (moved != -EXDEV) return moved;
         const int rc = CopyFile(path, target);
@@ -197,16 +213,12 @@ int MoveToSettingsHistory(const std::string& path, const std::string& dataFolder
 int CopyToSettingsHistory(const std::string& path, const std::string& dataFolder,
                           const std::string& device, const std::string& serial, time_t now,
                           std::string& copiedTo) {
-    struct stat st {};
-    if (const int rc = platform::StatNoFollow(path.c_str(), st); rc != 0) {
-        return rc == -ENOENT ? 0 : rc;
+    std::string folder, target;
+    if (const int ready =
+            PrepareHistoryEntry(path, dataFolder, device, serial, now, folder, target);
+        ready != 1) {
+        return ready;
     }
-    if (!S_ISREG(st.st_mode)) return 0;
-    const std::string folder = SettingsHistoryFolder(dataFolder);
-    errno = 0;
-    if (!MakeFolders(folder)) return errno ? -errno : -ENOTDIR;
-    const std::string target = FreeHistoryPath(folder, device, serial, now);
-    if (target.empty()) return -EEXIST;
     const int rc = CopyFile(path, target);
     if (rc < 0) return rc;
     platform::SyncFolder(folder);
