@@ -351,7 +351,7 @@ TEST_F(CommandsTest, TraitOfALoggerThatDoesNotStoreItIsEmulated) {
     EXPECT_EQ(trait, 0x4000u);
 
     link_->connection.linkKind = kLinkRadio;
-    device_->ClearMessages();
+    device_->Clear();
     EXPECT_EQ(TraitCommand(*link_, &trait, 0), 1);
     EXPECT_EQ(trait, 0x4001u) << "over the radio a modem must be there";
     EXPECT_TRUE(Sent().empty());
@@ -414,7 +414,7 @@ TEST_F(CommandsTest, OldTaloFirmwareUsesItsOwnCommandsAndPrompt) {
     EXPECT_EQ(Sent(), (std::vector<std::string>{"hertz\r", "set -p 40\r", "set -w 60\r"}));
 
     Identify(kDevTypeTalo, 164, false);
-    device_->ClearMessages();
+    device_->Clear();
     EXPECT_EQ(PADCCommand(*link_, &padc, 0), -1);
     EXPECT_EQ(padc, -1);
     EXPECT_TRUE(Sent().empty());

@@ -129,7 +129,7 @@ TEST_F(ConnectionTest, VerCommandOnOldTaloFirmwareFallsBackToShow) {
     EXPECT_TRUE(Logged("ParseShowCommand found OLDTALO:1.65:1:60:3"));
 
     // Once known, the identity comes from "show" straight away.
-    device_->ClearMessages();
+    device_->Clear();
     EXPECT_EQ(VerCommand(*link_, 1), 1);
     EXPECT_EQ(Sent(), std::vector<std::string>{"show\r"});
 }
@@ -142,7 +142,7 @@ TEST_F(ConnectionTest, VerCommandHearingTheLoader) {
     EXPECT_TRUE(Logged("VerCommand failed with error -80"));
 
     // A loader waiting for a host answers every carriage return with "$".
-    device_->ClearMessages();
+    device_->Clear();
     Script([](const std::string&) { return std::string("$"); });
     const uint32_t start = TickMs();
     EXPECT_EQ(VerCommand(*link_, 0), kDCLoaderPrompt);
@@ -160,19 +160,19 @@ TEST_F(ConnectionTest, VerCommandGivesUpOnAnswersItCannotRead) {
     EXPECT_TRUE(Logged("VerCommand couldn't decipher"));
 
     // Bare prompts end the attempts after the third.
-    device_->ClearMessages();
+    device_->Clear();
     Script([](const std::string&) { return std::string(">"); });
     EXPECT_EQ(VerCommand(*link_, 0), kDCBadAnswer);
     EXPECT_EQ(Sent().size(), 3u);
 
     // A version line that never ends is no identity.
-    device_->ClearMessages();
+    device_->Clear();
     Script([](const std::string&) { return std::string("\rTalox 2.29"); });
     EXPECT_EQ(VerCommand(*link_, 0), kDCBadAnswer);
     EXPECT_EQ(link_->settings.versionNumber, 0);
 
     // An echo of the first two characters looks like a relay.
-    device_->ClearMessages();
+    device_->Clear();
     Script([](const std::string&) { return std::string("g>"); });
     EXPECT_EQ(VerCommand(*link_, 0), kDCEcho);
 
@@ -279,7 +279,7 @@ TEST_F(ConnectionTest, CableLoginStaysAt9600WhenTheDeviceRefuses) {
     EXPECT_TRUE(Logged("DeviceLogin: device didn't change baud rate"));
 
     // At 9600 a cable disconnect sends nothing.
-    device_->ClearMessages();
+    device_->Clear();
     EXPECT_EQ(DisconnectDevice(*link_, 0), 1);
     EXPECT_TRUE(Sent().empty());
 }
@@ -329,7 +329,7 @@ TEST_F(ConnectionTest, RadioLoginByNameAndLogout) {
     EXPECT_EQ(r.baudCode, 2) << "radio links run at 9600";
     EXPECT_EQ(link_->tries, 5u);
 
-    device_->ClearMessages();
+    device_->Clear();
     // The logger has left: the login after the logout is not answered.
     Script(nullptr);
     EXPECT_EQ(DisconnectDevice(*link_, 0), 1);
@@ -345,7 +345,7 @@ TEST_F(ConnectionTest, RadioLoggerThatStaysIsRetriedThenReported) {
     });
     ConnectionRequest r = Request(kLinkRadio, 0, "LOGGER01");
     ASSERT_EQ(Connect(r), 1);
-    device_->ClearMessages();
+    device_->Clear();
     EXPECT_EQ(DisconnectDevice(*link_, 0), kDCLastTrySilent);
     EXPECT_EQ(Sent().size(), 4u) << "two tries of logout and login";
     EXPECT_TRUE(Logged("DisconnectDevice: Device didn't disconnect, retrying"));
@@ -367,7 +367,7 @@ TEST_F(ConnectionTest, DestroyingAConnectedRadioLinkLogsOut) {
     Script([](const std::string& m) { return m == "login LOGGER01\r" ? Ok() : std::string(); });
     ConnectionRequest r = Request(kLinkRadio, 0, "LOGGER01");
     ASSERT_EQ(Connect(r), 1);
-    device_->ClearMessages();
+    device_->Clear();
     Script(nullptr);
     link_.reset();
     EXPECT_EQ(Sent(), (std::vector<std::string>{"logout\r", "login LOGGER01\r"}));
@@ -411,7 +411,7 @@ TEST_F(ConnectionTest, ModemConfigurationReadsAndWrites) {
     EXPECT_EQ(sub, 31);
     EXPECT_STREQ(version, "V2.1");
 
-    device_->ClearMessages();
+    device_->Clear();
     channel = 5;
     sub = 10;
     bits = 0xC00;

@@ -127,7 +127,7 @@ TEST_F(SettingsTest, WritesWhatWasReadToAFactoryFreshLogger) {
     ASSERT_EQ(DeviceSettings(*link_, &read, &mask, 0), 1);
 
     logger_.values = {{"-trait", "255"}};  // factory defaults: nothing set
-    device_->ClearMessages();
+    device_->Clear();
     uint32_t writeMask = mask;
     EXPECT_EQ(DeviceSettings(*link_, &read, &writeMask, 1), 1);
     EXPECT_EQ(writeMask, kAllSettings & ~(kSetIdentity | kSetRadioVersion))
@@ -246,7 +246,7 @@ TEST_F(SettingsTest, LoggerSilentForGoodEndsWithNoAnswer) {
 
     // Over the radio nobody logs in again.
     link_->connection.linkKind = kLinkRadio;
-    device_->ClearMessages();
+    device_->Clear();
     mask = kSetSite;
     EXPECT_EQ(DeviceSettings(*link_, &r, &mask, 0), kDCNoAnswer);
     EXPECT_EQ(Sent().size(), 2u);
@@ -321,7 +321,7 @@ TEST_F(SettingsTest, ClockWithoutSecondsCounterSetsTimeThenDate) {
     EXPECT_TRUE(Logged("DeviceTime set device time to 1:01:01"));
     EXPECT_TRUE(Logged("DeviceTime set device date to 2000-1-2"));
 
-    device_->ClearMessages();
+    device_->Clear();
     value = 0;
     const int64_t before = static_cast<int64_t>(time(nullptr)) + UtcOffsetSeconds() - 946684800;
     EXPECT_EQ(DeviceTime(*link_, &value, 1), 1);
@@ -382,7 +382,7 @@ TEST_F(SettingsTest, ClockReadsTheDateAndTimeForm) {
 
     Identify(kDevTypeTalo, 170, false);
     Script([](const std::string&) { return Answer("Date\\Time: 2024-05-06 12:34:56"); });
-    device_->ClearMessages();
+    device_->Clear();
     EXPECT_EQ(DeviceTime(*link_, &value, 0), 1);
     EXPECT_EQ(Sent(), std::vector<std::string>{"time\r"});
 
@@ -437,7 +437,7 @@ TEST_F(SettingsTest, RadioSettingsThroughTheLogger) {
     EXPECT_EQ(sub, 31);
     EXPECT_STREQ(version, "1A2B");
 
-    device_->ClearMessages();
+    device_->Clear();
     channel = 6;
     sub = 0xABC;
     bits = kSetRadioChannel | kSetRadioSubChannel;

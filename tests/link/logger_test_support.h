@@ -4,102 +4,27 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <sys/eventfd.h>
 #include <unistd.h>
 
-#include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <functional>
-#include <mutex>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "link/logger_connection.h"
 #include "link/terrel_protocol.h"
 #include "log/tarsa_log.h"
-#include "support/pty_pair.h"
+#include "support/scripted_device.h"
 
 namespace tarsa::test {
 
-class LineDevice {
-  public:
-    using Script = std::function<std::string(const std::string& message)>;
-
-    explicit LineDevice(Script script) : script_(std::move(script)) {
-        stop_ = eventfd(0, EFD_CLOEXEC);
-        thread_ = std::thread([this] { Run(); });
-    }
-    ~LineDevice() {
-        uint64_t one = 1;
-        if (write(stop_, &one, sizeof one) < 0) {
-        }
-        thread_.join();
-        close(stop_);
-    }
-    LineDevice(const LineDevice&) = delete;
-    LineDevice& operator=(const LineDevice&) = delete;
-
-    const std::string& PortPath() const { return pty_.SlavePath(); }
-    std::vector<std::string> Messages() const {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return messages_;
-    }
-    std::vector<speed_t> Speeds() const {
-        std::lock_guard<std::mutex> lock(mutex_);
-        return speeds_;
-    }
-    void SetScript(Script script) {
-        std::lock_guard<std::mutex> lock(mutex_);
-        script_ = std::move(script);
-    }
-    void ClearMessages() {
-        std::lock_guard<std::mutex> lock(mutex_);
-        messages_.clear();
-        speeds_.clear();
-    }
-
-  private:
-    void Run() {
-        std::string line;
-        struct pollfd fds[2] = {{pty_.master(), POLLIN, 0}, {stop_, POLLIN, 0}};
-        for (;;) {
-            if (poll(fds, 2, -1) < 0) continue;
-            if (fds[1].revents) return;
-            char buf[1024];
-            ssize_t n = read(pty_.master(), buf, sizeof buf);
-            if (n <= 0) return;
-            for (ssize_t i = 0; i < n; ++i) {
-                line += buf[i];
-                if (buf[i] == '\r' || line == "+++") {
-                    Answer(line);
-                    line.clear();
-                }
-            }
-        }
-    }
-    void Answer(const std::string& message) {
-        std::string reply;
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            messages_.push_back(message);
-            speeds_.push_back(pty_.SlaveSpeed());
-            reply = script_ ? script_(message) : std::string();
-        }
-        if (!reply.empty()) pty_.Send(reply);
-    }
-
-    PtyPair pty_;
-    Script script_;
-    mutable std::mutex mutex_;
-    std::vector<std::string> messages_;
-    std::vector<speed_t> speeds_;
-    int stop_ = -1;
-    std::thread thread_;
-};
+// Lines up to their carriage return, and the radio modem's "+++", which has
+// none.
+inline ScriptedDevice::Cut LinesAndEscape(std::string& pending, const std::string&) {
+    return pending.back() == '\r' || pending == "+++" ? ScriptedDevice::Cut::kMessage
+                                                       : ScriptedDevice::Cut::kMore;
+}
 
 // Answer helpers: what application firmware prints for a command.
 inline std::string Answer(const std::string& text) {
@@ -119,7 +44,7 @@ class LoggerLinkTest : public ::testing::Test {
                        .string();
         fs::remove(logPath_);
         log_ = std::make_unique<TarsaLog>(logPath_.c_str(), 30, false);
-        device_ = std::make_unique<LineDevice>(nullptr);
+        device_ = std::make_unique<ScriptedDevice>(nullptr, LinesAndEscape);
         link_ = std::make_unique<Terrel_Protocol>(log_.get());
         ASSERT_EQ(TSOpen(link_->port, device_->PortPath().c_str(), 9600), kTSOk);
     }
@@ -149,7 +74,7 @@ class LoggerLinkTest : public ::testing::Test {
         options.radioTries = radio;
         ASSERT_EQ(DeviceOptions(*link_, options, 1), kDCOk);
     }
-    void Script(LineDevice::Script script) { device_->SetScript(std::move(script)); }
+    void Script(ScriptedDevice::Script script) { device_->SetScript(std::move(script)); }
     std::vector<std::string> Sent() const { return device_->Messages(); }
     std::string LogText() const {
         std::ifstream in(logPath_, std::ios::binary);
@@ -161,7 +86,7 @@ class LoggerLinkTest : public ::testing::Test {
 
     std::string logPath_;
     std::unique_ptr<TarsaLog> log_;
-    std::unique_ptr<LineDevice> device_;
+    std::unique_ptr<ScriptedDevice> device_;
     std::unique_ptr<Terrel_Protocol> link_;
 };
 

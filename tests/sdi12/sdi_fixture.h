@@ -38,8 +38,8 @@ class SdiTest : public ::testing::Test {
     }
 
     // Starts a bus that answers with `script`; silent tries wait 300 ms.
-    void Start(ScriptedBus::Script script) {
-        bus_ = std::make_unique<ScriptedBus>(std::move(script));
+    void Start(ScriptedDevice::Script script) {
+        bus_ = std::make_unique<ScriptedDevice>(std::move(script), BusFraming);
         ASSERT_TRUE(bus_->ok());
         link_ = std::make_unique<Terrel_Protocol>(log_.get());
         ASSERT_EQ(TSOpen(link_->port, bus_->PortPath().c_str(), 9600), kTSOk);
@@ -63,7 +63,7 @@ class SdiTest : public ::testing::Test {
     // The commands the sensor received, breaks and steering left out.
     std::vector<std::string> Commands() const {
         std::vector<std::string> out;
-        for (const std::string& t : bus_->Texts()) {
+        for (const std::string& t : bus_->Messages()) {
             if (t.size() > 1 || t == "!") out.push_back(t);
         }
         return out;
@@ -80,7 +80,7 @@ class SdiTest : public ::testing::Test {
 
     std::string logPath_;
     std::unique_ptr<TarsaLog> log_;
-    std::unique_ptr<ScriptedBus> bus_;
+    std::unique_ptr<ScriptedDevice> bus_;
     std::unique_ptr<Terrel_Protocol> link_;
     std::unique_ptr<TarsaSDI12> sdi_;
     std::mutex tableMutex_;

@@ -207,7 +207,7 @@ TEST_F(SensorTest, LoaderStartSteersTheReaderUnlessTheSensorHasNoLoader) {
     Set("?B!", "0\r\n");
     bus_->Clear();
     EXPECT_EQ(SDIInvokeTarsaBSL(*sdi_), kSDIOk);
-    EXPECT_EQ(bus_->Texts(), (Texts{"|", "?B!", "]", "P"}));
+    EXPECT_EQ(bus_->Messages(), (Texts{"|", "?B!", "]", "P"}));
     auto e = bus_->Events();
     EXPECT_GE(e[3].atMs - e[2].atMs, 90);
 }

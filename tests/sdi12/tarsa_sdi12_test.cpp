@@ -43,7 +43,7 @@ TEST_F(SdiTest, SilentSensorOffTheBusGivesUpAfterOneAttemptAndOneProbe) {
     char answer[16] = "stale";
     int length = sizeof answer;
     EXPECT_EQ(SDISendCommand(*sdi_, "?I!", answer, &length, nullptr), kSDINoAnswer);
-    EXPECT_EQ(bus_->Texts(), (Texts{"|", "?I!", "|", "|", "|", "?!"}));
+    EXPECT_EQ(bus_->Messages(), (Texts{"|", "?I!", "|", "|", "|", "?!"}));
     EXPECT_STREQ(answer, "");
     EXPECT_EQ(length, 0);
     auto e = bus_->Events();
@@ -62,7 +62,7 @@ TEST_F(SdiTest, SensorAnsweringOnlyTheProbeGivesProbeOnlyAfterFiveAlternatingRou
         expected.push_back("?X4!");
         expected.insert(expected.end(), probe.begin(), probe.end());
     }
-    EXPECT_EQ(bus_->Texts(), expected);
+    EXPECT_EQ(bus_->Messages(), expected);
 }
 
 TEST_F(SdiTest, LateAnswerEndsTheRetriesWithItsByteCount) {
