@@ -49,13 +49,7 @@ int RunCheckOnly(MainWindow& w, const std::string& settingsPath, std::string& su
     w.SetKeepGoing(true);
     w.SetProgress(0);
     w.RebuildSettingsFilePath();
-    tp.loggerSettings = LoggerSettings{};
-    tp.instrumentSettings = InstrumentSettings{};
-    FreeRecords(tp.users);
-    FreeRecords(tp.equations);
-    tp.captured = 0;
-    tp.savedFlags = 0;
-    w.Identity() = InstrumentIdentity{};
+    ForgetCapturedSettings(w, tp);
     const std::string path = settingsPath.empty() ? w.SettingsFilePath() : settingsPath;
 
     auto body = [&]() -> int {

@@ -88,6 +88,17 @@ std::string CurrentFolder() {
 
 }  // namespace
 
+BuildConfig ProgramBuildConfig(const std::string& programVersion, bool digitalSensorVariant) {
+    BuildConfig config;
+    config.programVersion = programVersion;
+    if (digitalSensorVariant) {
+        config.targetType = kTypeDigitalSensor;
+        config.digitalSensor = true;
+        config.defaultSensorType = kProgramSensorType;
+    }
+    return config;
+}
+
 MainWindow::MainWindow(MainWindowUi& ui, SettingsStore& store, BuildConfig config,
                        PortLister lister)
     : ui_(ui), store_(store), config_(std::move(config)), lister_(std::move(lister)) {}

@@ -50,6 +50,10 @@ struct BuildConfig {
     bool resetActuator = false;
 };
 
+// The configuration of a program: the Talox build, or the digital-sensor
+// variant, which starts with the program's own sensor type selected.
+BuildConfig ProgramBuildConfig(const std::string& programVersion, bool digitalSensorVariant);
+
 // What the process gives the window at start-up.
 struct Environment {
     std::vector<std::string> arguments;  // after the program name

@@ -26,13 +26,7 @@ class SettingsJob {
         w_.SetBusy(true);
         ui.SetBusyCursor(true);
         w_.SetProgress(0);
-        tp_.loggerSettings = LoggerSettings{};
-        tp_.instrumentSettings = InstrumentSettings{};
-        FreeRecords(tp_.users);
-        FreeRecords(tp_.equations);
-        tp_.captured = 0;
-        tp_.savedFlags = 0;
-        w_.Identity() = InstrumentIdentity{};
+        ForgetCapturedSettings(w_, tp_);
         ui.SetLabelVisible(Label::StatusText, true);
 
         const int result = body();
@@ -44,17 +38,7 @@ class SettingsJob {
         } else {
             w_.SetProgress(100);
         }
-        ui.SetButtonEnabled(Button::Start, true);
-        ui.SetButtonEnabled(Button::Close, true);
-        ui.SetDefaultButton(Button::Close, true);
-        ui.SetMenuEnabled(MenuItem::UpdateFirmware, true);
-        ui.SetMenuChecked(MenuItem::ReplaceSerialNumber, false);
-        ui.SetSerialEditVisible(false);
-        ui.SetLabelVisible(Label::NewSN, false);
-        ui.SetSerialEditText("");
-        ui.SetPortListEnabled(true);
-        ui.SetBusyCursor(false);
-        w_.SetBusy(false);
+        ReturnToIdle(w_);
         return result;
     }
 

@@ -104,6 +104,16 @@ std::string InstrumentUpdate::LoaderFailureText(int e) const {
     return app::LoaderFailureText(w_, e);
 }
 
+void ForgetCapturedSettings(MainWindow& w, Tarsa_protocol& tp) {
+    tp.loggerSettings = LoggerSettings{};
+    tp.instrumentSettings = InstrumentSettings{};
+    FreeRecords(tp.users);
+    FreeRecords(tp.equations);
+    tp.captured = 0;
+    tp.savedFlags = 0;
+    w.Identity() = InstrumentIdentity{};
+}
+
 int RunStartSequence(MainWindow& w, Tarsa_protocol& tp, const std::function<int()>& run,
                      const std::function<void()>& undoFailure) {
     MainWindowUi& ui = w.Ui();
@@ -116,15 +126,7 @@ int RunStartSequence(MainWindow& w, Tarsa_protocol& tp, const std::function<int(
     ui.SetLabel(Label::LblConnect, "Do NOT disconnect " + N + " until finished.");
     w.RebuildSettingsFilePath();
 
-    // Nothing of an earlier run may be restored by this one: a capture that
-    // fails leaves no mask or records that the restore would write back.
-    tp.loggerSettings = LoggerSettings{};
-    tp.instrumentSettings = InstrumentSettings{};
-    FreeRecords(tp.users);
-    FreeRecords(tp.equations);
-    tp.captured = 0;
-    tp.savedFlags = 0;
-    w.Identity() = InstrumentIdentity{};
+    ForgetCapturedSettings(w, tp);
 
     ui.SetLabel(Label::StatusText, "Connecting to " + N + "...");
     ui.SetLabelVisible(Label::StatusText, true);
@@ -158,6 +160,12 @@ int RunStartSequence(MainWindow& w, Tarsa_protocol& tp, const std::function<int(
         ui.SetLabel(Label::LblConnect, "You may disconnect your " + N + " now.");
     }
 
+    ReturnToIdle(w);
+    return result;
+}
+
+void ReturnToIdle(MainWindow& w) {
+    MainWindowUi& ui = w.Ui();
     ui.SetButtonEnabled(Button::Start, true);
     ui.SetDefaultButton(Button::Start, false);
     ui.SetButtonEnabled(Button::Close, true);
@@ -170,7 +178,6 @@ int RunStartSequence(MainWindow& w, Tarsa_protocol& tp, const std::function<int(
     ui.SetPortListEnabled(true);
     ui.SetBusyCursor(false);
     w.SetBusy(false);
-    return result;
 }
 
 int KeepSettingsFile(MainWindow& w, const std::string& path, std::string& movedTo) {

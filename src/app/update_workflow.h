@@ -30,12 +30,22 @@ inline constexpr int kUpdateWrongDevice = -121;
 inline constexpr int kUpdateLowBattery = -130;
 inline constexpr int kUpdateSettingsNotKept = -140;  // an earlier settings file could not be kept
 
+// Forgets all an earlier run captured (settings, records, masks and the
+// device's identity), so that a capture that fails leaves nothing a restore
+// would write back. Every job that captures calls it first.
+void ForgetCapturedSettings(MainWindow& window, Tarsa_protocol& protocol);
+
 // The Start sequence both workflows share: prepares the window and the
 // protocol object, runs `run`, then reports success (elapsed time, log line,
 // settings file deleted) or calls `undoFailure` to give back the port, and
 // returns the window to idle. Returns run's result.
 int RunStartSequence(MainWindow& window, Tarsa_protocol& protocol, const std::function<int()>& run,
                      const std::function<void()>& undoFailure);
+
+// Gives the controls back after a job: Start and Close enabled, Close the
+// default, the serial-number replacement put away, the port list enabled,
+// the window no longer busy.
+void ReturnToIdle(MainWindow& window);
 
 // Moves the settings file at `path` into the settings history, named after
 // the window's device and the serial number the file holds, and logs where

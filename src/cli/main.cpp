@@ -68,7 +68,8 @@ class Session {
                                                                 tarsa::cli::StdinIsTerminal(),
                                                                 tarsa::cli::StdoutIsTerminal())),
           store_(tarsa::OpenUserSettings("TarsaBSL")),
-          window_(*ui_, *store_, Config(), ListForWindow) {
+          window_(*ui_, *store_, tarsa::app::ProgramBuildConfig(TARSA_VERSION, kSensorVariant),
+                  ListForWindow) {
         if (o.json) Json()->Follow(window_);
         tarsa::app::Environment env;
         if (o.factory) env.arguments.push_back("-factory");
@@ -76,16 +77,6 @@ class Session {
         env.dataFolder = o.dataDir;
         window_.FormShow(env);
         if (o.verbose && window_.Log()) window_.Log()->SetLevel(tarsa::kLogBytes);
-    }
-    static tarsa::app::BuildConfig Config() {
-        tarsa::app::BuildConfig config;
-        config.programVersion = TARSA_VERSION;
-        if (kSensorVariant) {
-            config.targetType = tarsa::kTypeDigitalSensor;
-            config.digitalSensor = true;
-            config.defaultSensorType = tarsa::kProgramSensorType;
-        }
-        return config;
     }
     tarsa::cli::TerminalUi& Ui() { return *ui_; }
     // The events of a --json run; null otherwise.

@@ -59,17 +59,6 @@ int ListPorts(tarsa::TarsaSerial& port, std::vector<tarsa::app::PortEntry>& out,
     return static_cast<int>(count);
 }
 
-tarsa::app::BuildConfig Config() {
-    tarsa::app::BuildConfig config;
-    config.programVersion = TARSA_VERSION;
-    if (kSensorVariant) {
-        config.targetType = tarsa::kTypeDigitalSensor;
-        config.digitalSensor = true;
-        config.defaultSensorType = tarsa::kProgramSensorType;
-    }
-    return config;
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -134,7 +123,8 @@ int main(int argc, char** argv) {
     environment.feedbackStore = feedbackStore.get();
     environment.quietVersionCheck = true;
 
-    tarsa::gui::UpdaterWindow window(Config(), ListPorts, *store, environment);
+    tarsa::gui::UpdaterWindow window(tarsa::app::ProgramBuildConfig(TARSA_VERSION, kSensorVariant),
+                                     ListPorts, *store, environment);
     window.show();  // start-up runs here
     if (!port.empty()) window.Logic().SelectPort(port);
     if (device) {

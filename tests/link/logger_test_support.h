@@ -23,7 +23,7 @@ namespace tarsa::test {
 // none.
 inline ScriptedDevice::Cut LinesAndEscape(std::string& pending, const std::string&) {
     return pending.back() == '\r' || pending == "+++" ? ScriptedDevice::Cut::kMessage
-                                                       : ScriptedDevice::Cut::kMore;
+                                                      : ScriptedDevice::Cut::kMore;
 }
 
 // Answer helpers: what application firmware prints for a command.
