@@ -12,20 +12,27 @@
 namespace tarsa {
 namespace {
 
-constexpr const char* kName = "TarsaBSL-test";
-constexpr const char* kKey = "Software\\Corvane Devices, Inc\\TarsaBSL-test";
-
+// Each test has a key of its own: the tests run side by side in one wine
+// prefix, and each clears its key before and after.
 class RegistryStoreTest : public ::testing::Test {
   protected:
-    void SetUp() override { RegDeleteTreeA(HKEY_CURRENT_USER, kKey); }
-    void TearDown() override { RegDeleteTreeA(HKEY_CURRENT_USER, kKey); }
-    static void Put(const char* value, DWORD kind, const void* data, DWORD size) {
-        ASSERT_EQ(RegSetKeyValueA(HKEY_CURRENT_USER, kKey, value, kind, data, size), ERROR_SUCCESS);
+    void SetUp() override {
+        name_ = std::string("TarsaBSL-test-") +
+                ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        key_ = "Software\\Corvane Devices, Inc\\" + name_;
+        RegDeleteTreeA(HKEY_CURRENT_USER, key_.c_str());
     }
+    void TearDown() override { RegDeleteTreeA(HKEY_CURRENT_USER, key_.c_str()); }
+    void Put(const char* value, DWORD kind, const void* data, DWORD size) const {
+        ASSERT_EQ(RegSetKeyValueA(HKEY_CURRENT_USER, key_.c_str(), value, kind, data, size),
+                  ERROR_SUCCESS);
+    }
+    std::string name_;  // the settings name OpenUserSettings takes
+    std::string key_;   // where that name's values are kept
 };
 
 TEST_F(RegistryStoreTest, ValuesRoundTripUnderTheMakersKey) {
-    const auto store = OpenUserSettings(kName);
+    const auto store = OpenUserSettings(name_);
     EXPECT_EQ(store->Read("Port"), "");
     const std::string text = "COM5\r\nsecond line \xc3\xa9";
     ASSERT_TRUE(store->Write("Port", text));
@@ -37,8 +44,9 @@ TEST_F(RegistryStoreTest, ValuesRoundTripUnderTheMakersKey) {
     // Another program sees the same value where the key says.
     char seen[64] = {};
     DWORD size = sizeof seen;
-    ASSERT_EQ(RegGetValueA(HKEY_CURRENT_USER, kKey, "Port", RRF_RT_REG_SZ, nullptr, seen, &size),
-              ERROR_SUCCESS);
+    ASSERT_EQ(
+        RegGetValueA(HKEY_CURRENT_USER, key_.c_str(), "Port", RRF_RT_REG_SZ, nullptr, seen, &size),
+        ERROR_SUCCESS);
     EXPECT_EQ(std::string(seen), text);
 }
 
@@ -53,7 +61,7 @@ TEST_F(RegistryStoreTest, ForeignKindsAndSizesAreReadWithinBounds) {
     Put("Huge", REG_SZ, huge.c_str(), static_cast<DWORD>(huge.size() + 1));
     // No terminating NUL: the stored size bounds the text.
     Put("Unterminated", REG_SZ, "abc", 3);
-    RegistryStore store(kKey);
+    RegistryStore store(key_);
     EXPECT_EQ(store.Read("Number"), "4000000000");
     EXPECT_EQ(store.Read("Binary"), "");
     EXPECT_EQ(store.Read("Long"), std::string(kMaxStoredValueBytes, 'L'));
